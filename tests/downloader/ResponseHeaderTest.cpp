@@ -1,0 +1,172 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "downloader/ResponseHeader.h"
+
+namespace {
+
+// Feeds one raw line to the callback the way libcurl does: not terminated,
+// with its line end, and checks that the callback never asks for an abort.
+void feed(DownloaderUserPData& record, std::string raw) {
+    ASSERT_EQ(headerCallback(raw.data(), 1, raw.size(), &record), raw.size()) << raw;
+}
+
+struct LineCase {
+    const char* raw;  // as libcurl passes it on
+    HeaderKind kind;
+    const char* value;
+};
+
+TEST(ResponseHeaderTest, ClassifiesLinesThroughTheCallback) {
+    const LineCase cases[] = {
+        {"HTTP/1.1 206 Partial Content\r\n", HK_Status, "206"},
+        {"HTTP/1.1 200\r\n", HK_Other, "HTTP/1.1 200"},
+        {"HTTP/1.1 206 \r\n", HK_Status, "206"},
+        {"HTTP/2 200 \r\n", HK_Status, "200"},
+        {"HTTP/1.1\t\t404  Not Found\r\n", HK_Status, "404"},
+        {"HTTP/1.1 2x6 Odd\r\n", HK_Other, "HTTP/1.1 2x6 Odd"},
+        {"HTTP/1.1 99999999999 Big\r\n", HK_Other, "HTTP/1.1 99999999999 Big"},
+        {"http/1.1 206 Partial Content\r\n", HK_Other, "http/1.1 206 Partial Content"},
+        {" HTTP/1.1 206 Partial Content\r\n", HK_Other, " HTTP/1.1 206 Partial Content"},
+        {"Content-Length: 524288\r\n", HK_ContentLength, "524288"},
+        {"CONTENT-LENGTH: 10\r\n", HK_ContentLength, "10"},
+        {"Content-Length:1234\r\n", HK_ContentLength, "234"},
+        {"Content-Length:\r\n", HK_ContentLength, ""},
+        {"Content-Length : 5\r\n", HK_Other, "Content-Length : 5"},
+        {"X-Message-Hash: abc\r\n", HK_MessageHash, "abc"},
+        {"X-Message-Error: gone\r\n", HK_MessageError, "gone"},
+        {"Last-Modified: Wed, 21 Oct 2015 07:28:00 GMT\r\n", HK_LastModified,
+         "Wed, 21 Oct 2015 07:28:00 GMT"},
+        {"Content-Disposition: attachment; filename=\"a:b.exe\"\r\n", HK_ContentDisposition,
+         "attachment; filename=\"a:b.exe\""},
+        {"Content-Type: text/html\r\n", HK_Other, "Content-Type: text/html"},
+        {"X-Empty:\r\n", HK_Other, "X-Empty:"},
+        {"no colon at all\r\n", HK_Other, "no colon at all"},
+        {"\r\n", HK_Other, ""},
+        // CR and LF go wherever they stand, not only at the end.
+        {"Content-\rLength: 7\r\n", HK_ContentLength, "7"},
+        {"X-Message-Hash: a\nb\r\n", HK_MessageHash, "ab"},
+    };
+    for (const LineCase& c : cases) {
+        DownloaderUserPData record;
+        feed(record, c.raw);
+        ASSERT_EQ(record.headers.size(), 1u) << c.raw;
+        EXPECT_EQ(record.headers[0].kind, c.kind) << c.raw;
+        EXPECT_EQ(record.headers[0].value, c.value) << c.raw;
+        // Only status lines replace the status record.
+        const ResponseHeader& status = record.statusHeader;
+        if (c.kind == HK_Status) {
+            EXPECT_EQ(status.kind, HK_Status) << c.raw;
+            EXPECT_EQ(status.value, c.value) << c.raw;
+        } else {
+            EXPECT_EQ(status.kind, HK_Other) << c.raw;
+            EXPECT_EQ(status.value, "") << c.raw;
+        }
+    }
+}
+
+TEST(ResponseHeaderTest, ParseHeaderLineTakesTheLineAsGiven) {
+    // Called directly, nothing is stripped: the line end stays in the value.
+    const ResponseHeader header = parseHeaderLine("Content-Length: 5\r\n");
+    EXPECT_EQ(header.kind, HK_ContentLength);
+    EXPECT_EQ(header.value, "5\r\n");
+    EXPECT_EQ(parseHeaderLine("").kind, HK_Other);
+    EXPECT_EQ(parseHeaderLine("HTTP/").kind, HK_Other);
+}
+
+TEST(ResponseHeaderTest, ContentSizeReadsTheLeadingDecimalNumber) {
+    constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
+    constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
+    const struct {
+        const char* raw;
+        std::int32_t size;
+    } cases[] = {
+        {"Content-Length: 524288\r\n", 524288},
+        {"Content-Length: 0\r\n", 0},
+        {"Content-Length:\r\n", 0},
+        {"Content-Length: abc\r\n", 0},
+        {"Content-Length:  \t 42\r\n", 42},
+        {"Content-Length: +17\r\n", 17},
+        {"Content-Length: -3\r\n", -3},
+        {"Content-Length: 12abc\r\n", 12},
+        {"Content-Length: 1 2\r\n", 1},
+        {"Content-Length: 2147483647\r\n", kMax},
+        {"Content-Length: -2147483648\r\n", kMin},
+        // Out of range: clamped, not wrapped.
+        {"Content-Length: 2147483648\r\n", kMax},
+        {"Content-Length: 4294967297\r\n", kMax},
+        {"Content-Length: 99999999999999999999999999999\r\n", kMax},
+        {"Content-Length: -2147483649\r\n", kMin},
+        {"Content-Length: 00000000000000000000000000012\r\n", 12},
+    };
+    for (const auto& c : cases) {
+        DownloaderUserPData record;
+        feed(record, c.raw);
+        EXPECT_EQ(record.contentSize, c.size) << c.raw;
+    }
+}
+
+TEST(ResponseHeaderTest, RecordStartsEmpty) {
+    const DownloaderUserPData record;
+    EXPECT_TRUE(record.headers.empty());
+    EXPECT_EQ(record.statusHeader.kind, HK_Other);
+    EXPECT_EQ(record.statusHeader.value, "");
+    EXPECT_EQ(record.contentSize, 0);
+    EXPECT_EQ(record.partIndex, -1);
+    EXPECT_EQ(record.owner, nullptr);
+}
+
+TEST(ResponseHeaderTest, RedirectWithoutFinalLengthKeepsTheRedirectsLength) {
+    DownloaderUserPData record;
+    const char* lines[] = {
+        "HTTP/1.1 302 Found\r\n",
+        "Location: /part\r\n",
+        "Content-Length: 0\r\n",
+        "\r\n",
+        "HTTP/1.1 206 Partial Content\r\n",
+        "Content-Range: bytes 0-9/100\r\n",
+        "\r\n",
+    };
+    for (const char* line : lines) {
+        feed(record, line);
+    }
+    EXPECT_EQ(record.statusHeader.value, "206");
+    EXPECT_TRUE(isPartialContent(record.statusHeader));
+    EXPECT_EQ(record.contentSize, 0);
+    // Both responses stay in the list, in arrival order.
+    ASSERT_EQ(record.headers.size(), 7u);
+    EXPECT_EQ(record.headers[0].value, "302");
+    EXPECT_EQ(record.headers[2].kind, HK_ContentLength);
+    EXPECT_EQ(record.headers[4].value, "206");
+    EXPECT_EQ(record.headers[6].value, "");
+}
+
+TEST(ResponseHeaderTest, LaterLinesReplaceStatusAndSize) {
+    DownloaderUserPData record;
+    feed(record, "HTTP/1.1 301 Moved\r\n");
+    feed(record, "Content-Length: 178\r\n");
+    feed(record, "HTTP/1.1 200 OK\r\n");
+    feed(record, "Content-Length: 524288\r\n");
+    EXPECT_EQ(record.statusHeader.value, "200");
+    EXPECT_EQ(record.contentSize, 524288);
+    EXPECT_FALSE(isPartialContent(record.statusHeader));
+}
+
+TEST(ResponseHeaderTest, PartialContentNeedsTheExactToken) {
+    const struct {
+        ResponseHeader status;
+        bool partial;
+    } cases[] = {
+        {{HK_Status, "206"}, true},   {{HK_Status, "200"}, false}, {{HK_Status, "+206"}, false},
+        {{HK_Status, "0206"}, false}, {{HK_Other, ""}, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(isPartialContent(c.status), c.partial) << c.status.value;
+    }
+}
+
+}  // namespace
