@@ -1,0 +1,88 @@
+#include "tools/stamp/PayloadBlock.h"
+
+#include <algorithm>
+
+#include "app/TextConversion.h"
+
+namespace {
+
+constexpr std::string_view kBlockEnd("\0\0", 2);
+
+bool isAsciiSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool isUnreserved(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_' || c == '~';
+}
+
+// One item as our writer produces it, or as a stub reads it in full.
+bool isWellFormedItem(std::string_view item) {
+    const std::size_t equals = item.find('=');
+    return equals != std::string_view::npos && !keyProblem(item.substr(0, equals)) &&
+           item.find('\0') == std::string_view::npos;
+}
+
+}  // namespace
+
+std::optional<std::string> keyProblem(std::string_view key) {
+    if (key.empty()) return "the key is empty";
+    if (key.find('=') != std::string_view::npos) return "the key contains \"=\"";
+    if (key.find(';') != std::string_view::npos) return "the key contains \";\"";
+    if (key.find('\0') != std::string_view::npos) return "the key contains a NUL byte";
+    if (std::any_of(key.begin(), key.end(), isAsciiSpace)) return "the key contains white space";
+    if (key.find(kPayloadMarker) != std::string_view::npos) {
+        return "the key contains the block marker \"" + std::string(kPayloadMarker) + "\"";
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> valueProblem(std::string_view value) {
+    if (utf16ToUtf8(utf8ToUtf16(value)) != value) return "the value is not valid UTF-8 text";
+    return std::nullopt;
+}
+
+std::string encodeSettingValue(std::string_view value) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string encoded;
+    encoded.reserve(value.size());
+    for (const char c : value) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (isUnreserved(byte) || byte >= 0x80) {
+            encoded.push_back(c);
+        } else {
+            encoded.push_back('%');
+            encoded.push_back(kHex[byte >> 4]);
+            encoded.push_back(kHex[byte & 0x0F]);
+        }
+    }
+    return encoded;
+}
+
+std::string makePayloadBlock(const StampSettings& settings) {
+    std::string block(kPayloadMarker);
+    for (const auto& [key, value] : settings) {
+        block.append(key).append("=").append(encodeSettingValue(value)).append(";");
+    }
+    return block.append(kBlockEnd);
+}
+
+std::optional<std::size_t> findStampedBlock(std::string_view file) {
+    if (file.size() < kPayloadMarker.size() + kBlockEnd.size() ||
+        file.substr(file.size() - kBlockEnd.size()) != kBlockEnd) {
+        return std::nullopt;
+    }
+    const auto marker = findPayloadMarker(file.substr(0, file.size() - kBlockEnd.size()));
+    if (!marker) return std::nullopt;
+    std::string_view items = file.substr(*marker + kPayloadMarker.size());
+    items.remove_suffix(kBlockEnd.size());
+    while (!items.empty()) {
+        const std::size_t end = items.find(';');
+        if (end == std::string_view::npos || !isWellFormedItem(items.substr(0, end))) {
+            return std::nullopt;
+        }
+        items.remove_prefix(end + 1);
+    }
+    return marker;
+}

@@ -1,0 +1,25 @@
+#include "tools/stamp/ShowSettings.h"
+
+#include "app/PayloadInfo.h"
+#include "app/SettingValue.h"
+#include "app/TextConversion.h"
+#include "tools/stamp/StampFile.h"
+
+std::string describeSettings(const std::string& path) {
+    // The stub's own reader turns every failure into an empty map; open the
+    // file here first so that a missing or unreadable file says why.
+    requireReadable(path);
+    const auto window = readPayloadWindow(path);
+    if (!window) throw StampIoError("cannot read '" + path + "'");
+    if (!findPayloadMarker(*window)) return path + " carries no settings block\n";
+    const PayloadInfo payload = parsePayloadInfo(*window);
+    if (payload.empty()) return path + " carries a settings block without settings\n";
+    std::string text;
+    for (const auto& [key, value] : payload) {
+        text.append(utf16ToUtf8(utf8ToUtf16(key)))
+            .append("=")
+            .append(utf16ToUtf8(decodeSettingValue(value)))
+            .append("\n");
+    }
+    return text;
+}

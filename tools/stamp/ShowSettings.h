@@ -1,0 +1,10 @@
+#pragma once
+
+#include <string>
+
+// What a stub will read from its settings block, as the text
+// `websetup-stamp --show` prints: one "key=value" line per setting in key
+// order, the value decoded, both as UTF-8; or a line saying that the file
+// carries no block, or an empty one. Throws StampIoError when the file cannot
+// be read.
+std::string describeSettings(const std::string& path);

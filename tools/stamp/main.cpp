@@ -1,0 +1,94 @@
+// websetup-stamp: stamps settings onto a built stub, or shows a stub's
+// settings.
+#include <exception>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "tools/stamp/PayloadBlock.h"
+#include "tools/stamp/ShowSettings.h"
+#include "tools/stamp/StampFile.h"
+
+namespace {
+
+constexpr int kDone = 0;
+constexpr int kIoFailure = 1;
+constexpr int kBadUsage = 2;
+
+constexpr const char kUsage[] =
+    "usage: websetup-stamp STUB -o OUT [key=value ...]\n"
+    "       websetup-stamp --show FILE\n"
+    "       websetup-stamp --help\n"
+    "\n"
+    "The first form writes OUT, a copy of STUB with a settings block behind its\n"
+    "end. Values are plain UTF-8 text; they are encoded for the block so that the\n"
+    "stub reads back exactly the text given. A block already stamped at the end\n"
+    "of STUB is replaced. OUT may be STUB itself. When a key is given twice, the\n"
+    "last value counts. Keys must be non-empty and hold no '=', ';' or white space.\n"
+    "\n"
+    "--show prints the settings the stub FILE will read, decoded, one key=value\n"
+    "per line in the order the stub sees them.\n"
+    "\n"
+    "Exit status: 0 done, 1 a file could not be read or written, 2 bad usage or a\n"
+    "refused key or value (nothing is written then).\n";
+
+int badUsage(const std::string& message) {
+    std::cerr << "websetup-stamp: " << message << "\n\n" << kUsage;
+    return kBadUsage;
+}
+
+int refuse(const std::string& key, const std::string& problem) {
+    std::cerr << "websetup-stamp: refused key \"" << key << "\": " << problem
+              << "; nothing written\n";
+    return kBadUsage;
+}
+
+int run(const std::vector<std::string>& arguments) {
+    if (arguments.size() == 1 && (arguments[0] == "--help" || arguments[0] == "-h")) {
+        std::cout << kUsage;
+        return kDone;
+    }
+    if (!arguments.empty() && arguments[0] == "--show") {
+        if (arguments.size() != 2) return badUsage("--show takes exactly one FILE");
+        std::cout << describeSettings(arguments[1]);
+        return kDone;
+    }
+
+    std::string stub;
+    std::string out;
+    StampSettings settings;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (argument == "-o") {
+            if (++i == arguments.size()) return badUsage("-o needs a file name");
+            out = arguments[i];
+        } else if (stub.empty()) {
+            stub = argument;
+        } else {
+            const std::size_t equals = argument.find('=');
+            if (equals == std::string::npos) {
+                return badUsage("expected key=value, got \"" + argument + "\"");
+            }
+            const std::string key = argument.substr(0, equals);
+            const std::string value = argument.substr(equals + 1);
+            if (const auto problem = keyProblem(key)) return refuse(key, *problem);
+            if (const auto problem = valueProblem(value)) return refuse(key, *problem);
+            settings.insert_or_assign(key, value);
+        }
+    }
+    if (stub.empty()) return badUsage("no STUB given");
+    if (out.empty()) return badUsage("no output file given (-o OUT)");
+    stampFile(stub, out, settings);
+    return kDone;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return run(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const std::exception& error) {
+        std::cerr << "websetup-stamp: " << error.what() << '\n';
+        return kIoFailure;
+    }
+}
