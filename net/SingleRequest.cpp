@@ -51,11 +51,13 @@ CURLcode applyProxy(CURL* handle, const ProxySettings& proxy) {
     }
     const std::string address = proxy.host + ":" + proxy.port;
     CURLcode result = curl_easy_setopt(handle, CURLOPT_PROXY, address.c_str());
-    if (result == CURLE_OK) {
+    // Empty credentials are no credentials: set, they would make libcurl send
+    // "Proxy-Authorization: Basic" with an empty user to every proxy.
+    if (result == CURLE_OK && !(proxy.user.empty() && proxy.password.empty())) {
         result = curl_easy_setopt(handle, CURLOPT_PROXYUSERNAME, proxy.user.c_str());
-    }
-    if (result == CURLE_OK) {
-        result = curl_easy_setopt(handle, CURLOPT_PROXYPASSWORD, proxy.password.c_str());
+        if (result == CURLE_OK) {
+            result = curl_easy_setopt(handle, CURLOPT_PROXYPASSWORD, proxy.password.c_str());
+        }
     }
     return result;
 }
