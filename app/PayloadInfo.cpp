@@ -44,6 +44,11 @@ PayloadInfo parsePayloadInfo(std::string_view window) {
     const auto marker = findPayloadMarker(window);
     if (!marker) return payload;
     std::string_view rest = window.substr(*marker + kPayloadMarker.size());
+    // A text block holds no NUL byte; a stamped one ends with two. Without a
+    // block, the last marker is the program's own copy of the marker text,
+    // whose NUL terminator must not let the parser read the constant data
+    // behind it as settings.
+    rest = rest.substr(0, rest.find('\0'));
     for (std::size_t end = rest.find(';'); end != std::string_view::npos && end != 0;
          end = rest.find(';')) {
         const std::string_view item = rest.substr(0, end);

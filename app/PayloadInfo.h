@@ -37,9 +37,11 @@ std::optional<std::string> readPayloadWindow(const std::string& path);
 std::optional<std::size_t> findPayloadMarker(std::string_view window);
 
 // Parses the items after the last marker of the window. Items are taken up to
-// the first empty item or the last ";"; an item without "=" or beginning with
-// "=" is skipped; a repeated key keeps its last value. Nothing is trimmed.
-// No marker gives an empty map.
+// the first empty item, the last ";" or the first NUL byte, whichever comes
+// first; an item without "=" or beginning with "=" is skipped; a repeated key
+// keeps its last value. Nothing is trimmed. No marker gives an empty map.
+// Stopping at a NUL byte keeps an unstamped program from taking whatever
+// follows its own copy of the marker text in its constant data for settings.
 PayloadInfo parsePayloadInfo(std::string_view window);
 
 // readPayloadWindow + parsePayloadInfo. A file that cannot be read gives an

@@ -3,6 +3,7 @@
 #include "app/PayloadInfo.h"
 #include "app/SettingValue.h"
 #include "app/TextConversion.h"
+#include "tools/stamp/PayloadBlock.h"
 #include "tools/stamp/StampFile.h"
 
 std::string describeSettings(const std::string& path) {
@@ -11,9 +12,11 @@ std::string describeSettings(const std::string& path) {
     requireReadable(path);
     const auto window = readPayloadWindow(path);
     if (!window) throw StampIoError("cannot read '" + path + "'");
-    if (!findPayloadMarker(*window)) return path + " carries no settings block\n";
     const PayloadInfo payload = parsePayloadInfo(*window);
-    if (payload.empty()) return path + " carries a settings block without settings\n";
+    if (payload.empty()) {
+        return path + (findStampedBlock(*window) ? " carries an empty settings block\n"
+                                                 : " carries no settings block\n");
+    }
     std::string text;
     for (const auto& [key, value] : payload) {
         text.append(utf16ToUtf8(utf8ToUtf16(key)))

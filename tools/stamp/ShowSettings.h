@@ -4,7 +4,8 @@
 
 // What a stub will read from its settings block, as the text
 // `websetup-stamp --show` prints: one "key=value" line per setting in key
-// order, the value decoded, both as UTF-8; or a line saying that the file
-// carries no block, or an empty one. Throws StampIoError when the file cannot
+// order, the value decoded, both as UTF-8; or, when the stub reads no
+// settings, a line saying whether the file ends with an empty block or has
+// none. Throws StampIoError when the file cannot
 // be read.
 std::string describeSettings(const std::string& path);
