@@ -1,0 +1,15 @@
+// Test and demo helper: prints what a stub would read from its own settings
+// block, decoded, one "key=value" line per setting in key order (UTF-8).
+#include <iostream>
+
+#include "app/PayloadInfo.h"
+#include "app/SettingValue.h"
+#include "app/TextConversion.h"
+
+int main() {
+    for (const auto& [key, value] : readOwnPayloadInfo()) {
+        std::cout << utf16ToUtf8(utf8ToUtf16(key)) << '=' << utf16ToUtf8(decodeSettingValue(value))
+                  << '\n';
+    }
+    return std::cout.flush() ? 0 : 1;
+}

@@ -1,0 +1,79 @@
+#include <gtest/gtest.h>
+
+#include "app/SettingValue.h"
+#include "app/TextConversion.h"
+#include "tools/RoundTripValues.h"
+#include "tools/stamp/PayloadBlock.h"
+
+namespace {
+
+using namespace std::string_literals;
+
+TEST(PayloadBlock, EveryValueReadsBackUnchanged) {
+    StampSettings settings;
+    for (std::size_t i = 0; i < kRoundTripValues.size(); ++i) {
+        settings["k" + std::to_string(i)] = kRoundTripValues[i];
+    }
+    const std::string block = makePayloadBlock(settings);
+    ASSERT_EQ(block.substr(block.size() - 2), "\0\0"s);
+
+    const PayloadInfo payload = parsePayloadInfo(block);
+    ASSERT_EQ(payload.size(), settings.size());
+    for (const auto& [key, value] : settings) {
+        ASSERT_EQ(payload.count(key), 1u) << key;
+        EXPECT_EQ(utf16ToUtf8(decodeSettingValue(payload.at(key))), value) << key;
+    }
+}
+
+TEST(PayloadBlock, EscapesAsciiButLeavesUtf8Raw) {
+    const struct {
+        std::string value;
+        std::string encoded;
+    } cases[] = {
+        {"Az09-._~", "Az09-._~"},
+        {"a b+c%d;e=f", "a%20b%2Bc%25d%3Be%3Df"},
+        {"https://x/?y", "https%3A%2F%2Fx%2F%3Fy"},
+        {"\x01\x7f", "%01%7F"},
+        {"\xd0\x9f", "\xd0\x9f"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(encodeSettingValue(c.value), c.encoded) << c.value;
+}
+
+TEST(PayloadBlock, RefusesKeysTheBlockCannotCarry) {
+    for (const std::string& key :
+         {""s, "a=b"s, "a;b"s, "a\0b"s, "a b"s, "a\tb"s, "\n"s, "xPayloadInfo:y"s}) {
+        EXPECT_TRUE(keyProblem(key)) << key;
+    }
+    for (const std::string& key : {"vid"s, "PidVaulto"s, "a.b-c_d:e"s, "\xd0\x9f"s}) {
+        EXPECT_FALSE(keyProblem(key)) << key;
+    }
+    EXPECT_TRUE(valueProblem("a\xff"));
+    EXPECT_FALSE(valueProblem("\xd0\x9f"));
+}
+
+TEST(PayloadBlock, FindsOnlyAStampedBlockThatEndsTheFile) {
+    const std::string program =
+        "\x7f"
+        "ELF code PayloadInfo:\0 constant data;\0"s;
+    const struct {
+        std::string file;
+        std::optional<std::size_t> expected;
+    } cases[] = {
+        {program + "PayloadInfo:a=1;b=%20;\0\0"s, program.size()},
+        {program + "PayloadInfo:\0\0"s, program.size()},
+        {program + "PayloadInfo:old=1;\0\0PayloadInfo:a=1;\0\0"s, program.size() + 20},
+        {program, std::nullopt},
+        {program + "\0\0"s, std::nullopt},
+        {program + "PayloadInfo:a=1;\0\0x"s, std::nullopt},
+        {program + "PayloadInfo:a=1;\0"s, std::nullopt},
+        {program + "PayloadInfo:a=1\0\0"s, std::nullopt},
+        {program + "PayloadInfo:a=1;;\0\0"s, std::nullopt},
+        {program + "PayloadInfo:junk;\0\0"s, std::nullopt},
+        {program + "PayloadInfo:a b=1;\0\0"s, std::nullopt},
+        {program + "PayloadInfo:a=1\0x;\0\0"s, std::nullopt},
+        {"\0\0"s, std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(findStampedBlock(c.file), c.expected) << c.file;
+}
+
+}  // namespace
