@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// The numbered texts of the dialog and the boxes, in Russian and English.
+// Russian is used only for the interface language 0x0419; every other
+// language, other Russian variants included, gets English.
+class UiText {
+public:
+    static constexpr std::uint16_t kRussianLanguage = 0x0419;
+
+    // The text of id in the given language; empty text for an unknown id.
+    // Any thread.
+    static std::wstring lookup(unsigned id, std::uint16_t languageId);
+
+    // The interface language, read from the user's settings at the first call
+    // after start or after release(). Any thread.
+    static std::uint16_t language();
+
+    // Forgets the language, so that the next lookup reads it again. Called by
+    // the progress dialog once its window is gone.
+    static void release();
+};
+
+// The text of id in the user's interface language. Any thread.
+std::wstring uiText(unsigned id);

@@ -1,0 +1,278 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <future>
+#include <stdexcept>
+#include <thread>
+
+#include "platform/scripted/ScriptedDialogHost.h"
+#include "setup/CUpdateProgressDlg.h"
+#include "setup/UiText.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using platform::MessageBoxLayout;
+
+// Runs the dialog on the scripted host with English texts and a worker
+// script; records what the hooks saw.
+class ProgressDialogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::unsetenv("LC_ALL");
+        ::unsetenv("LC_MESSAGES");
+        ::setenv("LANG", "en_US.UTF-8", 1);
+        UiText::release();
+        hooks.readPayload = [this] { return payload; };
+        hooks.productKey = "wrnkit";
+        hooks.isDownloadComplete = [this](const CUpdateProgressDlg&) { return complete.load(); };
+        hooks.launchInstaller = [this](CUpdateProgressDlg&) {
+            ++launches;
+            workerEndedAtLaunch = workerEnded.load();
+        };
+    }
+
+    // Wraps the worker script so that its end is observable.
+    void worker(std::function<void(CUpdateProgressDlg&)> script) {
+        hooks.runSetup = [this, script](CUpdateProgressDlg& dialog) {
+            script(dialog);
+            workerEnded = true;
+        };
+    }
+
+    // Answers the close confirmation with closeAnswer and records every box.
+    void answerClose(int closeAnswer) {
+        host.setBoxResponder([closeAnswer](const MessageBoxLayout& box) {
+            return box.caption == L"Closing of downloader" ? closeAnswer : 2;
+        });
+    }
+
+    int run() {
+        CUpdateProgressDlg dialog(host, hooks);
+        return dialog.DoModal();
+    }
+
+    bool logged(const std::wstring& line) const {
+        const auto log = host.log();
+        return std::find(log.begin(), log.end(), line) != log.end();
+    }
+
+    platform::ScriptedDialogHost host{10s};
+    CUpdateProgressDlg::Hooks hooks;
+    PayloadInfo payload;
+    std::atomic<bool> complete{false};
+    std::atomic<bool> workerEnded{false};
+    int launches = 0;
+    bool workerEndedAtLaunch = false;
+};
+
+void postStatus(CUpdateProgressDlg& dialog, const wchar_t* text) {
+    dialog.postMessage(makeStatusMessage(std::make_unique<std::wstring>(text)));
+}
+
+TEST_F(ProgressDialogTest, InitialisesInOrderAndStartsTheWorkerLast) {
+    std::vector<std::wstring> logAtWorkerStart;
+    worker([&](CUpdateProgressDlg& dialog) {
+        logAtWorkerStart = host.log();
+        dialog.postMessage(makeFinishMessage());
+        dialog.waitForStop(10s);
+    });
+    EXPECT_EQ(run(), 1);
+    const std::vector<std::wstring> expected{L"caption=WrenKit installation", L"show",
+                                             L"progressText=Preparing to Install...",
+                                             L"progress=0"};
+    EXPECT_EQ(logAtWorkerStart, expected);
+    EXPECT_TRUE(workerEnded);
+    EXPECT_EQ(launches, 0);
+}
+
+TEST_F(ProgressDialogTest, CaptionFollowsTheInterfaceLanguage) {
+    ::setenv("LANG", "ru_RU.UTF-8", 1);
+    UiText::release();
+    worker([](CUpdateProgressDlg& dialog) { dialog.postMessage(makeFinishMessage()); });
+    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(host.caption(), L"Установка WrenKit");
+    EXPECT_EQ(host.progressText(), L"Подготовка к установке...");
+}
+
+TEST_F(ProgressDialogTest, MessagesUpdateTheirOwnLines) {
+    worker([](CUpdateProgressDlg& dialog) {
+        postStatus(dialog, L"Preparing to Install...");
+        dialog.postMessage(makeProgressMessage(12, L"Progress: 12%"));
+        dialog.postMessage(makeStatusMessage(nullptr));  // changes nothing
+        dialog.postMessage(makeProgressMessage(40, L"Progress: 40%"));
+        dialog.postMessage(makeFinishMessage());
+        dialog.waitForStop(10s);
+    });
+    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(host.statusText(), L"Preparing to Install...");
+    EXPECT_EQ(host.progressText(), L"Progress: 40%");
+    EXPECT_EQ(host.progressPosition(), 40);
+    EXPECT_TRUE(host.boxes().empty());
+    EXPECT_EQ(launches, 0);
+}
+
+TEST_F(ProgressDialogTest, ProgressTextIsCutToTheReportsCapacity) {
+    const ProgressReport report(5, std::wstring(300, L'x'));
+    EXPECT_EQ(report.text.size(), 254u);
+}
+
+TEST_F(ProgressDialogTest, CompletionStopsTheWorkerLaunchesOnceAndEnds) {
+    worker([this](CUpdateProgressDlg& dialog) {
+        dialog.postMessage(makeProgressMessage(50, L"Progress: 50%"));
+        complete = true;
+        dialog.postMessage(makeProgressMessage(100, L""));
+        dialog.postMessage(makeProgressMessage(100, L""));
+        dialog.waitForStop(10s);
+    });
+    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(launches, 1);
+    EXPECT_TRUE(workerEndedAtLaunch);
+    EXPECT_EQ(host.progressPosition(), 100);
+    EXPECT_EQ(host.progressText(), L"Progress: 50%");  // not cleared first
+}
+
+TEST_F(ProgressDialogTest, DeclinedCloseChangesNothing) {
+    std::promise<void> declined;
+    bool stopAfterDecline = true;
+    host.setBoxResponder([&](const MessageBoxLayout& box) {
+        EXPECT_EQ(box.caption, L"Closing of downloader");
+        EXPECT_EQ(box.message, L"Do you want to stop download process?");
+        EXPECT_EQ(box.first.text, L"Yes");
+        EXPECT_EQ(box.second.text, L"No, continue");
+        declined.set_value();
+        return 2;
+    });
+    worker([&](CUpdateProgressDlg& dialog) {
+        dialog.postMessage(makeProgressMessage(30, L"Progress: 30%"));
+        host.requestClose();
+        declined.get_future().wait();
+        stopAfterDecline = dialog.waitForStop(50ms);
+        dialog.postMessage(makeProgressMessage(31, L"Progress: 31%"));
+        dialog.postMessage(makeFinishMessage());
+        dialog.waitForStop(10s);
+    });
+    EXPECT_EQ(run(), 1);
+    EXPECT_FALSE(stopAfterDecline);
+    EXPECT_EQ(host.progressText(), L"Progress: 31%");
+    EXPECT_EQ(host.boxes().size(), 1u);
+}
+
+TEST_F(ProgressDialogTest, AcceptedCloseStopsTheWorkerFirstAndEndsWithCancel) {
+    answerClose(1);
+    worker([&](CUpdateProgressDlg& dialog) {
+        host.requestClose();
+        while (!dialog.waitForStop(10s)) {
+        }
+    });
+    EXPECT_EQ(run(), 2);
+    EXPECT_TRUE(workerEnded);
+    EXPECT_EQ(launches, 0);
+    const auto log = host.log();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), L"end=2");
+}
+
+TEST_F(ProgressDialogTest, ErrorBoxThenFinish) {
+    int errorBoxResult = 0;
+    worker([&](CUpdateProgressDlg& dialog) {
+        errorBoxResult = dialog.showErrorBox(L"Internal Error. ");
+        dialog.postMessage(makeFinishMessage());
+    });
+    host.setBoxResponder([](const MessageBoxLayout&) { return 1; });
+    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(errorBoxResult, 1);
+    const auto boxes = host.boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, L"Error!");
+    EXPECT_EQ(boxes[0].message, L"Internal Error. The program will be automatically closed!");
+    EXPECT_EQ(boxes[0].first.text, L"Yes");
+    EXPECT_EQ(boxes[0].second.text, L"No");
+    EXPECT_EQ(launches, 0);
+}
+
+// The worker asks for its error box while the interface thread, having the
+// user's confirmation, waits for the worker to end: neither may wait for the
+// other.
+TEST_F(ProgressDialogTest, CloseConfirmedWhileWorkerWaitsForItsErrorBox) {
+    std::promise<void> closeAsked;
+    std::atomic<int> errorBoxResult{0};
+    host.setBoxResponder([&](const MessageBoxLayout& box) {
+        if (box.caption != L"Closing of downloader") return 1;
+        closeAsked.set_value();
+        // Let the worker post its box request behind this question.
+        std::this_thread::sleep_for(100ms);
+        return 1;
+    });
+    worker([&](CUpdateProgressDlg& dialog) {
+        host.requestClose();
+        closeAsked.get_future().wait();
+        errorBoxResult = dialog.showErrorBox(L"Download Error (system code: 7). ");
+        dialog.postMessage(makeFinishMessage());
+    });
+    auto result = std::async(std::launch::async, [this] { return run(); });
+    if (result.wait_for(5s) != std::future_status::ready) {
+        ADD_FAILURE() << "the dialog and its worker wait for each other";
+        std::_Exit(1);
+    }
+    EXPECT_EQ(result.get(), 2);
+    EXPECT_EQ(errorBoxResult, 2);
+    EXPECT_EQ(host.boxes().size(), 1u);  // the error box was never shown
+}
+
+TEST_F(ProgressDialogTest, EscapingWorkerErrorEndsTheRun) {
+    worker([](CUpdateProgressDlg&) { throw std::runtime_error("lost"); });
+    EXPECT_EQ(run(), 1);
+    EXPECT_FALSE(workerEnded);
+}
+
+TEST_F(ProgressDialogTest, UnknownKeyThrowsBeforeAnythingIsShown) {
+    hooks.productKey = "nosuchproduct";
+    bool workerRan = false;
+    worker([&](CUpdateProgressDlg&) { workerRan = true; });
+    payload = {{"vid", "7"}, {"other", "x"}};
+    CUpdateProgressDlg dialog(host, hooks);
+    try {
+        dialog.DoModal();
+        FAIL() << "no error";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "Invalid installer!");
+    }
+    EXPECT_TRUE(host.log().empty());
+    EXPECT_FALSE(workerRan);
+    EXPECT_EQ(dialog.m_vid, u"7");
+    EXPECT_EQ(dialog.m_payload.size(), 1u);
+}
+
+TEST_F(ProgressDialogTest, SettingsAreTakenOutAndTheKeyFolded) {
+    hooks.productKey = "WrnKit";
+    struct Case {
+        const char* silentMode;  // nullptr: not stamped
+        bool expected;
+    };
+    for (const Case& c : {Case{"true", true}, Case{"%74rue", true}, Case{"TRUE", false},
+                          Case{"true ", false}, Case{"1", false}, Case{nullptr, false}}) {
+        SCOPED_TRACE(c.silentMode ? c.silentMode : "(none)");
+        payload = {{"vid", "v%31"},         {"partnerId", "p"}, {"contentType", "10"},
+                   {"contentAddress", "a"}, {"avastUrl", "u"},  {"extra", "%41"}};
+        if (c.silentMode) payload["silentMode"] = c.silentMode;
+        worker([](CUpdateProgressDlg&) {});
+        CUpdateProgressDlg dialog(host, hooks);
+        ASSERT_TRUE(dialog.OnInitDialog());
+        EXPECT_EQ(dialog.m_productKey, "wrnkit");
+        EXPECT_NE(dialog.m_productId, 0);
+        EXPECT_EQ(dialog.m_silentMode, c.expected);
+        EXPECT_EQ(dialog.m_vid, u"v1");
+        EXPECT_EQ(dialog.m_partnerId, u"p");
+        EXPECT_EQ(dialog.m_contentType, u"10");
+        EXPECT_EQ(dialog.m_contentAddress, u"a");
+        EXPECT_EQ(dialog.m_avastUrl, u"u");
+        ASSERT_EQ(dialog.m_payload.size(), 1u);
+        EXPECT_EQ(dialog.m_payload.begin()->second, "%41");  // left encoded
+    }
+}
+
+}  // namespace
