@@ -30,6 +30,7 @@ fi
 cmake -S "$root" -B "$build" -G Ninja \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DWEBSETUP_SANITIZER="$sanitizer" \
+    -DWEBSETUP_CA_BUNDLE="$build/test-servers/ca.pem" \
     -DWEBSETUP_WERROR="$werror"
 cmake --build "$build" --parallel "$(nproc)"
 

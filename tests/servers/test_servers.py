@@ -1,0 +1,488 @@
+#!/usr/bin/env python3
+"""Starts and stops the local test servers of the integration tests.
+
+    test_servers.py start STATE [--lifetime SECONDS]   start in the background
+    test_servers.py stop STATE                         stop what start started
+    test_servers.py run STATE [--lifetime SECONDS]     foreground, Ctrl-C stops
+
+All servers listen on loopback only. A supervisor process owns them: it
+generates the certificates and served files, runs the fault server in its own
+threads and nginx and tinyproxy as children, writes STATE/servers.env when
+everything answers, and takes everything down when it is told to stop, when its
+lifetime runs out, or when the process that started it (the test run) is gone.
+"""
+
+import argparse
+import ctypes
+import os
+import signal
+import socket
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+import fault_server  # noqa: E402
+
+PART = 524288
+STANDARD_SIZES = [1, PART - 1, PART, PART + 1, 2 * PART + 100, 190 * PART + 1]
+PATTERN_STAMP = "pattern-v1"
+DEFAULT_LIFETIME = 45 * 60
+SLOW_RATE = "64k"
+MAX_REDIRECTS = 20
+
+
+def log(message):
+    print("[test-servers] %s" % message, flush=True)
+
+
+# --- certificates ------------------------------------------------------------
+
+def openssl(*args):
+    subprocess.run(["openssl", *args], check=True, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.PIPE)
+
+
+def make_certificates(state):
+    d = os.path.join(state, "certs")
+    os.makedirs(d, exist_ok=True)
+    ca_key, ca_pem = os.path.join(d, "ca.key"), os.path.join(state, "ca.pem")
+    ec = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
+    openssl("req", "-x509", *ec, "-keyout", ca_key, "-out", ca_pem + ".tmp", "-days", "30",
+            "-subj", "/CN=websetup test CA", "-addext", "basicConstraints=critical,CA:TRUE",
+            "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+    key, csr, pem = (os.path.join(d, n) for n in ("server.key", "server.csr", "server.pem"))
+    openssl("req", "-new", *ec, "-keyout", key, "-out", csr, "-subj", "/CN=localhost")
+    ext = os.path.join(d, "server.ext")
+    with open(ext, "w") as f:
+        f.write("subjectAltName=IP:127.0.0.1,IP:::1,DNS:localhost\n"
+                "basicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n")
+    openssl("x509", "-req", "-in", csr, "-CA", ca_pem + ".tmp", "-CAkey", ca_key,
+            "-CAcreateserial", "-out", pem, "-days", "30", "-extfile", ext)
+    untrusted_key, untrusted = os.path.join(d, "untrusted.key"), os.path.join(d, "untrusted.pem")
+    openssl("req", "-x509", *ec, "-keyout", untrusted_key, "-out", untrusted, "-days", "30",
+            "-subj", "/CN=localhost",
+            "-addext", "subjectAltName=IP:127.0.0.1,IP:::1,DNS:localhost")
+    os.replace(ca_pem + ".tmp", ca_pem)
+    return {"ca": ca_pem, "cert": pem, "key": key,
+            "untrusted": untrusted, "untrusted_key": untrusted_key}
+
+
+# --- served files ------------------------------------------------------------
+
+def write_pattern_file(path, size):
+    """Writes the shared test pattern fast: within one MiB block every record
+    differs only in its last five hex digits, so a block is a fixed template
+    with the high digits patched in by slice assignment."""
+    block = 1 << 20
+    low = b"".join(b"%05x\n" % (o % block) for o in range(0, block, 16))
+    template = bytearray(block)
+    for i in range(6):
+        template[10 + i::16] = low[i::6]
+    tmp = path + ".tmp"
+    with open(tmp, "wb") as f:
+        written = 0
+        while written < size:
+            high = b"%010x" % (written >> 20)
+            for i in range(10):
+                template[i::16] = high[i:i + 1] * (block // 16)
+            n = min(block, size - written)
+            f.write(template[:n])
+            written += n
+    os.replace(tmp, path)
+
+
+def make_files(state):
+    files = os.path.join(state, "www", "files")
+    os.makedirs(files, exist_ok=True)
+    stamp = os.path.join(files, ".stamp")
+    fresh = not os.path.exists(stamp) or open(stamp).read() != PATTERN_STAMP
+    for size in STANDARD_SIZES:
+        path = os.path.join(files, "%d.bin" % size)
+        if fresh or not os.path.exists(path) or os.path.getsize(path) != size:
+            write_pattern_file(path, size)
+    with open(stamp, "w") as f:
+        f.write(PATTERN_STAMP)
+    return files
+
+
+# --- ports and processes -----------------------------------------------------
+
+def ipv6_loopback():
+    try:
+        with socket.socket(socket.AF_INET6, socket.SOCK_STREAM) as s:
+            s.bind(("::1", 0))
+        return True
+    except OSError:
+        return False
+
+
+def free_port(ipv6):
+    """A port free on 127.0.0.1 (and ::1). Another process may take it before
+    our server binds it: the callers retry with new ports on a clash."""
+    while True:
+        with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
+            s.bind(("127.0.0.1", 0))
+            port = s.getsockname()[1]
+            if not ipv6:
+                return port
+            try:
+                with socket.socket(socket.AF_INET6, socket.SOCK_STREAM) as s6:
+                    s6.bind(("::1", port))
+                return port
+            except OSError:
+                continue
+
+
+def closed_port():
+    """A socket bound without listening: connecting to it is refused, and
+    holding it keeps anyone else from listening on that port."""
+    s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    s.bind(("127.0.0.1", 0))
+    return s
+
+
+def die_with_parent():
+    # Children get SIGTERM if the supervisor itself is killed.
+    ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
+
+
+def spawn(args, logfile):
+    out = open(logfile, "ab")
+    return subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=out, stderr=out,
+                            preexec_fn=die_with_parent)
+
+
+def answers(port):
+    try:
+        with socket.create_connection(("127.0.0.1", port), timeout=0.5):
+            return True
+    except OSError:
+        return False
+
+
+def wait_until_up(process, ports, seconds=10):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if process.poll() is not None:
+            return False
+        if all(answers(p) for p in ports):
+            return True
+        time.sleep(0.05)
+    return False
+
+
+def stop_process(process):
+    if process is None or process.poll() is not None:
+        return
+    process.terminate()
+    try:
+        process.wait(5)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+
+
+# --- nginx -------------------------------------------------------------------
+
+NGINX_CONF = r"""
+worker_processes 1;
+daemon off;
+{user}
+pid {dir}/nginx.pid;
+error_log {dir}/error.log notice;
+events {{ worker_connections 1024; }}
+http {{
+    log_format fields '$connection\t$connection_requests\t$server_port\t$request\t'
+                      '$http_range\t$status\t$body_bytes_sent\t$bytes_sent\t$http_user_agent';
+    access_log {dir}/access.log fields;
+    client_body_temp_path {dir}/temp/body;
+    proxy_temp_path {dir}/temp/proxy;
+    fastcgi_temp_path {dir}/temp/fastcgi;
+    uwsgi_temp_path {dir}/temp/uwsgi;
+    scgi_temp_path {dir}/temp/scgi;
+    types {{ }}
+    default_type application/octet-stream;
+    server_tokens off;
+    absolute_redirect off;
+    # One connection must be able to carry every part of a large download.
+    keepalive_timeout 300s;
+    keepalive_requests 100000;
+    ssl_certificate {cert};
+    ssl_certificate_key {key};
+
+    map $redirect_steps $redirect_next {{
+        default "";
+{redirect_map}
+    }}
+
+    server {{
+{listen}
+        server_name localhost;
+        root {www};
+        location /files/ {{ }}
+        location ~ ^/slow/(?<slow_rate>[0-9]+[kKmM]?)/(?<slow_file>[^/]+)$ {{
+            alias {www}/files/$slow_file;
+            set $limit_rate $slow_rate;
+        }}
+        location /slow/ {{
+            alias {www}/files/;
+            limit_rate {slow_rate};
+        }}
+        location ~ ^/redirect/(?<redirect_steps>[0-9]+)/(?<redirect_file>.+)$ {{
+            if ($redirect_next = "") {{ return 404; }}
+            return 302 $redirect_next/$redirect_file;
+        }}
+    }}
+
+    server {{
+{listen_untrusted}
+        server_name localhost;
+        ssl_certificate {untrusted};
+        ssl_certificate_key {untrusted_key};
+        root {www};
+    }}
+}}
+"""
+
+
+def start_nginx(state, certs, ipv6):
+    d = os.path.join(state, "nginx")
+    for sub in ("temp/body", "temp/proxy", "temp/fastcgi", "temp/uwsgi", "temp/scgi"):
+        os.makedirs(os.path.join(d, sub), exist_ok=True)
+    for attempt in range(8):
+        ports = {k: free_port(ipv6) for k in ("http", "https", "h2", "untrusted")}
+        hosts = ["127.0.0.1"] + (["[::1]"] if ipv6 else [])
+
+        def listen(port, extra=""):
+            return "\n".join("        listen %s:%d%s;" % (h, port, extra) for h in hosts)
+
+        conf = NGINX_CONF.format(
+            user="user root;" if os.geteuid() == 0 else "",
+            dir=d, www=os.path.join(state, "www"), cert=certs["cert"], key=certs["key"],
+            untrusted=certs["untrusted"], untrusted_key=certs["untrusted_key"],
+            slow_rate=SLOW_RATE,
+            redirect_map="\n".join("        %d %s;" % (n, "/files" if n == 1 else
+                                                       "/redirect/%d" % (n - 1))
+                                   for n in range(1, MAX_REDIRECTS + 1)),
+            listen="\n".join([listen(ports["http"]), listen(ports["https"], " ssl"),
+                              listen(ports["h2"], " ssl http2")]),
+            listen_untrusted=listen(ports["untrusted"], " ssl"))
+        path = os.path.join(d, "nginx.conf")
+        with open(path, "w") as f:
+            f.write(conf)
+        process = spawn(["nginx", "-p", d + "/", "-e", os.path.join(d, "error.log"),
+                         "-c", path], os.path.join(d, "stderr.log"))
+        if wait_until_up(process, ports.values()):
+            return process, ports
+        stop_process(process)
+        log("nginx did not come up (attempt %d), trying other ports" % (attempt + 1))
+    raise RuntimeError("nginx does not start; see %s/error.log and stderr.log" % d)
+
+
+# --- tinyproxy ---------------------------------------------------------------
+
+def start_tinyproxy(state, connect_ports):
+    d = os.path.join(state, "tinyproxy")
+    os.makedirs(d, exist_ok=True)
+    logfile = os.path.join(d, "tinyproxy.log")
+    for attempt in range(8):
+        port = free_port(False)
+        lines = ["Port %d" % port, "Listen 127.0.0.1", "Timeout 600",
+                 'LogFile "%s"' % logfile, "LogLevel Info",
+                 'PidFile "%s"' % os.path.join(d, "tinyproxy.pid"), "MaxClients 100",
+                 "Allow 127.0.0.1"]
+        lines += ["ConnectPort %d" % p for p in connect_ports]
+        path = os.path.join(d, "tinyproxy.conf")
+        with open(path, "w") as f:
+            f.write("\n".join(lines) + "\n")
+        process = spawn(["tinyproxy", "-d", "-c", path], os.path.join(d, "stderr.log"))
+        if wait_until_up(process, [port]):
+            return process, port, logfile
+        stop_process(process)
+        log("tinyproxy did not come up (attempt %d), trying another port" % (attempt + 1))
+    raise RuntimeError("tinyproxy does not start; see %s" % d)
+
+
+# --- supervisor --------------------------------------------------------------
+
+def write_env(state, values):
+    path = os.path.join(state, "servers.env")
+    with open(path + ".tmp", "w") as f:
+        for key, value in values.items():
+            f.write("%s=%s\n" % (key, value))
+    os.replace(path + ".tmp", path)
+
+
+def alive(pid):
+    try:
+        os.kill(pid, 0)
+        return True
+    except ProcessLookupError:
+        return False
+    except PermissionError:
+        return True
+
+
+def supervise(state, lifetime, watch_pid):
+    state = os.path.abspath(state)
+    os.makedirs(state, exist_ok=True)
+    stop = {"why": None}
+
+    def on_signal(number, _frame):
+        stop["why"] = "signal %d" % number
+
+    signal.signal(signal.SIGTERM, on_signal)
+    signal.signal(signal.SIGINT, on_signal)
+    with open(os.path.join(state, "supervisor.pid"), "w") as f:
+        f.write("%d\n" % os.getpid())
+
+    started = time.monotonic()
+    nginx = proxy = fault = None
+    try:
+        certs = make_certificates(state)
+        served = make_files(state)
+        fault = fault_server.FaultServer(cert=certs["cert"], key=certs["key"])
+        fault.start()
+        closed = closed_port()
+        ipv6 = ipv6_loopback()
+        nginx, ports = start_nginx(state, certs, ipv6)
+        proxy, proxy_port, proxy_log = start_tinyproxy(
+            state, [ports["https"], ports["h2"], ports["untrusted"], fault.https_port])
+        nginx_dir = os.path.join(state, "nginx")
+        write_env(state, {
+            "STATE_DIR": state,
+            "HOST": "127.0.0.1",
+            "IPV6": "1" if ipv6 else "0",
+            "CA_PEM": certs["ca"],
+            "SERVER_CERT": certs["cert"],
+            "UNTRUSTED_CERT": certs["untrusted"],
+            "NGINX_HTTP_PORT": ports["http"],
+            "NGINX_HTTPS_PORT": ports["https"],
+            "NGINX_H2_PORT": ports["h2"],
+            "NGINX_UNTRUSTED_PORT": ports["untrusted"],
+            "NGINX_ACCESS_LOG": os.path.join(nginx_dir, "access.log"),
+            "NGINX_ERROR_LOG": os.path.join(nginx_dir, "error.log"),
+            "SERVED_DIR": served,
+            "STANDARD_SIZES": ",".join(str(s) for s in STANDARD_SIZES),
+            "SLOW_RATE": SLOW_RATE,
+            "MAX_REDIRECTS": MAX_REDIRECTS,
+            "FAULT_HTTP_PORT": fault.http_port,
+            "FAULT_HTTPS_PORT": fault.https_port,
+            "PROXY_PORT": proxy_port,
+            "PROXY_LOG": proxy_log,
+            "CLOSED_PORT": closed.getsockname()[1],
+            "SUPERVISOR_PID": os.getpid(),
+        })
+        log("up: %s" % os.path.join(state, "servers.env"))
+        while stop["why"] is None:
+            time.sleep(0.5)
+            if lifetime > 0 and time.monotonic() - started > lifetime:
+                stop["why"] = "lifetime of %d s is over" % lifetime
+            elif watch_pid and not alive(watch_pid):
+                stop["why"] = "test run (pid %d) is gone" % watch_pid
+            elif nginx.poll() is not None:
+                stop["why"] = "nginx exited with %s" % nginx.returncode
+            elif proxy.poll() is not None:
+                stop["why"] = "tinyproxy exited with %s" % proxy.returncode
+        log("stopping: %s" % stop["why"])
+    finally:
+        try:
+            os.remove(os.path.join(state, "servers.env"))
+        except FileNotFoundError:
+            pass
+        stop_process(proxy)
+        stop_process(nginx)
+        if fault is not None:
+            fault.stop()
+        try:
+            os.remove(os.path.join(state, "supervisor.pid"))
+        except FileNotFoundError:
+            pass
+
+
+def supervisor_pid(state):
+    """The pid of a running supervisor of this state folder, checked against
+    its command line so that a recycled pid is never signalled."""
+    try:
+        with open(os.path.join(state, "supervisor.pid")) as f:
+            pid = int(f.read().strip())
+        with open("/proc/%d/cmdline" % pid, "rb") as f:
+            cmdline = f.read().split(b"\0")
+    except (OSError, ValueError):
+        return None
+    ours = any(arg.endswith(b"test_servers.py") for arg in cmdline)
+    if ours and (b"supervise" in cmdline or b"run" in cmdline):
+        return pid
+    return None
+
+
+def stop(state):
+    pid = supervisor_pid(state)
+    if pid is None:
+        return 0
+    os.kill(pid, signal.SIGTERM)
+    deadline = time.monotonic() + 15
+    while alive(pid) and time.monotonic() < deadline:
+        time.sleep(0.05)
+    if alive(pid):
+        log("supervisor %d does not stop; killing it" % pid)
+        os.kill(pid, signal.SIGKILL)
+    return 0
+
+
+def start(state, lifetime):
+    state = os.path.abspath(state)
+    os.makedirs(state, exist_ok=True)
+    stop(state)
+    env_path = os.path.join(state, "servers.env")
+    if os.path.exists(env_path):
+        os.remove(env_path)
+    logfile = os.path.join(state, "supervisor.log")
+    # The caller (ctest) is the test run the supervisor watches.
+    watch = os.getppid()
+    with open(logfile, "ab") as out:
+        child = subprocess.Popen(
+            [sys.executable, os.path.abspath(__file__), "supervise", state,
+             "--lifetime", str(lifetime), "--watch-pid", str(watch)],
+            stdin=subprocess.DEVNULL, stdout=out, stderr=out, start_new_session=True)
+    deadline = time.monotonic() + 120
+    while time.monotonic() < deadline:
+        if os.path.exists(env_path):
+            with open(env_path) as f:
+                sys.stdout.write(f.read())
+            return 0
+        if child.poll() is not None:
+            break
+        time.sleep(0.05)
+    log("test servers did not start; supervisor log follows")
+    with open(logfile, errors="replace") as f:
+        sys.stdout.write(f.read()[-4000:])
+    stop(state)
+    return 1
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("command", choices=["start", "stop", "run", "supervise"])
+    parser.add_argument("state", help="state folder")
+    parser.add_argument("--lifetime", type=int, default=DEFAULT_LIFETIME,
+                        help="seconds until the servers stop by themselves (0: never)")
+    parser.add_argument("--watch-pid", type=int, default=0, help=argparse.SUPPRESS)
+    args = parser.parse_args()
+    args.state = os.path.abspath(args.state)
+    if args.command == "start":
+        return start(args.state, args.lifetime)
+    if args.command == "stop":
+        return stop(args.state)
+    if args.command == "run":
+        stop(args.state)
+        supervise(args.state, args.lifetime, 0)
+        return 0
+    supervise(args.state, args.lifetime, args.watch_pid)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
