@@ -1,0 +1,220 @@
+#include "downloader/DownloadInfo.h"
+
+#include <algorithm>
+#include <boost/filesystem/fstream.hpp>
+#include <boost/locale/encoding_utf.hpp>
+#include <cmath>
+
+#include "downloader/FilePath.h"
+
+namespace {
+
+// Writes the record's items one by one and stops at the first failure.
+class RecordWriter {
+public:
+    explicit RecordWriter(std::ostream& out) : m_out(out) {}
+
+    bool ok() const { return static_cast<bool>(m_out); }
+
+    void int32(std::int32_t value) {
+        const auto bits = static_cast<std::uint32_t>(value);
+        const char bytes[4] = {
+            static_cast<char>(bits & 0xFFu), static_cast<char>((bits >> 8) & 0xFFu),
+            static_cast<char>((bits >> 16) & 0xFFu), static_cast<char>((bits >> 24) & 0xFFu)};
+        put(bytes, 4);
+    }
+
+    void text(const std::string& value) {
+        int32(static_cast<std::int32_t>(value.size()));
+        put(value.data(), value.size());
+    }
+
+    void wideText(const std::wstring& value) {
+        const std::u16string units = boost::locale::conv::utf_to_utf<char16_t>(value);
+        int32(static_cast<std::int32_t>(units.size()));
+        for (const char16_t unit : units) {
+            const char bytes[2] = {static_cast<char>(unit & 0xFFu),
+                                   static_cast<char>((unit >> 8) & 0xFFu)};
+            put(bytes, 2);
+        }
+    }
+
+private:
+    void put(const char* data, std::size_t size) {
+        if (ok() && size > 0) {
+            m_out.write(data, static_cast<std::streamsize>(size));
+        }
+    }
+
+    std::ostream& m_out;
+};
+
+}  // namespace
+
+DownloadInfo::DownloadInfo() {
+    for (auto& part : m_currentParts) {
+        part.store(0);
+    }
+}
+
+DownloadInfo::DownloadInfo(const DownloadInfo& other) { *this = other; }
+
+DownloadInfo& DownloadInfo::operator=(const DownloadInfo& other) {
+    if (this == &other) {
+        return *this;
+    }
+    m_resourcePath = other.m_resourcePath;
+    m_fileTag = other.m_fileTag;
+    m_destFilePath = other.m_destFilePath;
+    m_partSize = other.m_partSize;
+    m_totalSize = other.m_totalSize;
+    m_maxWorkersCount = other.m_maxWorkersCount;
+    m_savedLengths = other.m_savedLengths;
+    for (std::size_t i = 0; i < m_currentParts.size(); ++i) {
+        m_currentParts[i].store(other.m_currentParts[i].load());
+    }
+    m_baseUrls = other.m_baseUrls;
+    return *this;
+}
+
+void DownloadInfo::setResourcePath(const std::string& path) { m_resourcePath = path; }
+std::string DownloadInfo::resourcePath() const { return m_resourcePath; }
+void DownloadInfo::setFileTag(const std::string& tag) { m_fileTag = tag; }
+std::string DownloadInfo::fileTag() const { return m_fileTag; }
+void DownloadInfo::setDestFilePath(const std::wstring& path) { m_destFilePath = path; }
+std::wstring DownloadInfo::destFilePath() const { return m_destFilePath; }
+void DownloadInfo::setTotalSize(std::int32_t size) { m_totalSize = size; }
+std::int32_t DownloadInfo::totalSize() const { return m_totalSize; }
+void DownloadInfo::setDefaultPartSize() { m_partSize = kDefaultPartSize; }
+std::int32_t DownloadInfo::partSize() const { return m_partSize; }
+
+void DownloadInfo::setDefaultWorkersCount() {
+    m_maxWorkersCount = kDefaultWorkersCount;
+    resetParts();
+}
+
+std::int32_t DownloadInfo::maxWorkersCount() const { return m_maxWorkersCount; }
+void DownloadInfo::setBaseUrls(const std::vector<std::string>& urls) { m_baseUrls = urls; }
+const std::vector<std::string>& DownloadInfo::baseUrls() const { return m_baseUrls; }
+std::vector<std::string>& DownloadInfo::baseUrls() { return m_baseUrls; }
+
+std::int32_t DownloadInfo::currentPart(std::int32_t worker) const {
+    return m_currentParts.at(static_cast<std::size_t>(worker)).load();
+}
+
+std::int32_t DownloadInfo::savedLength(std::int32_t worker) const {
+    return m_savedLengths.at(static_cast<std::size_t>(worker));
+}
+
+void DownloadInfo::setSavedLength(std::int32_t worker, std::int32_t length) {
+    m_savedLengths.at(static_cast<std::size_t>(worker)) = length;
+}
+
+void DownloadInfo::advanceWorker(std::int32_t worker) {
+    m_currentParts.at(static_cast<std::size_t>(worker)).store(lastAssignedPart() + 1);
+    setSavedLength(worker, 0);
+}
+
+std::int32_t DownloadInfo::resetParts() {
+    const std::int32_t workers = workersCount();
+    for (std::int32_t i = 0; i < workers; ++i) {
+        m_currentParts[static_cast<std::size_t>(i)].store(i);
+        m_savedLengths[static_cast<std::size_t>(i)] = 0;
+    }
+    return workers;
+}
+
+std::int32_t DownloadInfo::partsCount() const {
+    // A part size that was never set cannot cut anything; dividing by it
+    // would not give a number.
+    if (m_partSize <= 0) {
+        return 0;
+    }
+    return static_cast<std::int32_t>(
+        std::ceil(static_cast<double>(m_totalSize) / static_cast<double>(m_partSize)));
+}
+
+std::int32_t DownloadInfo::workersCount() const {
+    return std::min({partsCount(), m_maxWorkersCount, kWorkerSlots});
+}
+
+std::int32_t DownloadInfo::partOffset(std::int32_t part) const { return part * m_partSize; }
+
+std::int32_t DownloadInfo::partLength(std::int32_t part) const {
+    const std::int32_t remainder = m_partSize > 0 ? m_totalSize % m_partSize : 0;
+    if (part == partsCount() - 1 && remainder != 0) {
+        return remainder;
+    }
+    return m_partSize;
+}
+
+std::int32_t DownloadInfo::lastAssignedPart() const {
+    std::int32_t last = currentPart(0);
+    for (std::int32_t i = 1; i < workersCount(); ++i) {
+        last = std::max(last, currentPart(i));
+    }
+    return last;
+}
+
+bool DownloadInfo::isWorkerFinished(std::int32_t worker) const {
+    return currentPart(worker) >= partsCount();
+}
+
+bool DownloadInfo::isComplete() const {
+    for (std::int32_t i = 0; i < workersCount(); ++i) {
+        if (!isWorkerFinished(i)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool DownloadInfo::hasProgress() const {
+    return std::any_of(m_currentParts.begin(), m_currentParts.end(),
+                       [](const std::atomic<std::int32_t>& part) { return part.load() != 0; });
+}
+
+std::int32_t DownloadInfo::committedSize() const {
+    const std::int32_t parts = partsCount();
+    const std::int32_t nextUnassigned = lastAssignedPart() + 1;
+    std::int32_t size = nextUnassigned < parts ? m_partSize * nextUnassigned : m_totalSize;
+    for (std::int32_t i = 0; i < workersCount(); ++i) {
+        const std::int32_t part = currentPart(i);
+        if (part < parts) {
+            size -= partLength(part);
+        }
+    }
+    return size;
+}
+
+bool DownloadInfo::isValid() const {
+    return !m_baseUrls.empty() && !m_destFilePath.empty() && m_totalSize > 0;
+}
+
+bool DownloadInfo::save(const std::wstring& path) const {
+    boost::filesystem::ofstream file(toFilePath(path),
+                                     std::ios::binary | std::ios::out | std::ios::trunc);
+    if (!file.is_open()) {
+        return false;
+    }
+    RecordWriter record(file);
+    record.text(m_resourcePath);
+    record.text(m_fileTag);
+    record.wideText(m_destFilePath);
+    record.int32(m_partSize);
+    record.int32(m_totalSize);
+    record.int32(m_maxWorkersCount);
+    const std::int32_t workers = workersCount();
+    for (std::int32_t i = 0; i < workers; ++i) {
+        record.int32(savedLength(i));
+    }
+    for (std::int32_t i = 0; i < workers; ++i) {
+        record.int32(currentPart(i));
+    }
+    record.int32(static_cast<std::int32_t>(m_baseUrls.size()));
+    for (const std::string& url : m_baseUrls) {
+        record.text(url);
+    }
+    file.flush();
+    return record.ok();
+}

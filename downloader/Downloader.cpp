@@ -1,0 +1,208 @@
+#include "downloader/Downloader.h"
+
+#include <algorithm>
+#include <boost/filesystem/fstream.hpp>
+#include <boost/filesystem/operations.hpp>
+#include <boost/format.hpp>
+#include <boost/locale/encoding_utf.hpp>
+#include <boost/thread/lock_guard.hpp>
+#include <cstdlib>
+#include <exception>
+#include <fstream>
+
+#include "downloader/DownloaderAsyncWriter.h"
+#include "downloader/DownloaderLog.h"
+#include "downloader/FilePath.h"
+
+namespace {
+
+// Names a file that receives the downloader's diagnostic log; unset, the log
+// stays closed.
+constexpr const char* kLogFileVariable = "WEBSETUP_DOWNLOADER_LOG";
+
+std::wstring logFilePathFromEnvironment() {
+    const char* path = std::getenv(kLogFileVariable);
+    return path == nullptr ? std::wstring() : boost::locale::conv::utf_to_utf<wchar_t>(path);
+}
+
+}  // namespace
+
+Downloader::Downloader() : m_logFilePath(logFilePathFromEnvironment()) {
+    DownloaderLog::open(m_logFilePath);
+}
+
+Downloader::~Downloader() { stop(); }
+
+void Downloader::setProxy(const ProxySettings& proxy) { m_proxy = proxy; }
+ProxySettings& Downloader::proxy() { return m_proxy; }
+void Downloader::setDownloadInfo(const DownloadInfo& info) { m_downloadInfo = info; }
+DownloadInfo& Downloader::downloadInfo() { return m_downloadInfo; }
+void Downloader::setTempFilePath(std::wstring path) { m_tempFilePath = std::move(path); }
+std::wstring Downloader::tempFilePath() const { return m_tempFilePath; }
+void Downloader::setRequestLimits(const RequestLimits& limits) { m_limits = limits; }
+
+void Downloader::beginDownload() {
+    DownloaderLog::line("beginDownload()");
+    // A thread that has ended but was never joined must be joined before
+    // its object is replaced.
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+    m_stopped = false;
+    m_finished = false;
+    m_writeFailed = false;
+    m_lastError = kNoResult;
+    setDownloadedBytes(0);
+    if (m_tempFilePath.empty()) {
+        return;
+    }
+    m_thread = boost::thread(&Downloader::download, this);
+}
+
+bool Downloader::isRunning() {
+    if (!m_thread.joinable()) {
+        return false;
+    }
+    return !m_thread.try_join_for(boost::chrono::milliseconds(0));
+}
+
+std::int32_t Downloader::downloadedBytes() const {
+    boost::lock_guard<boost::mutex> lock(m_downloadedBytesMutex);
+    return m_downloadedBytes;
+}
+
+void Downloader::setDownloadedBytes(std::int32_t bytes) {
+    boost::lock_guard<boost::mutex> lock(m_downloadedBytesMutex);
+    m_downloadedBytes = bytes;
+}
+
+void Downloader::stop() {
+    m_stopped = true;
+    {
+        boost::lock_guard<boost::mutex> lock(m_activeMultiMutex);
+        if (m_activeMulti != nullptr) {
+            // Ignored: should the wake-up fail, the wait still ends within
+            // its limit and sees the request then.
+            (void)curl_multi_wakeup(m_activeMulti);
+        }
+    }
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+}
+
+bool Downloader::isFinished() { return !isRunning() && m_finished; }
+
+bool Downloader::writeFailed() const { return m_writeFailed; }
+
+std::optional<DownloadError> Downloader::lastError() const {
+    const std::int32_t value = m_lastError;
+    if (value == kNoResult) {
+        return std::nullopt;
+    }
+    return static_cast<DownloadError>(value);
+}
+
+bool Downloader::shouldStop(const DownloaderAsyncWriter* writer) const {
+    return m_stopped || (writer != nullptr && writer->failed());
+}
+
+void Downloader::download() {
+    try {
+        DownloaderLog::line("Downloader::download()");
+        if (!prepareDestFile()) {
+            DownloaderLog::line("couldn't allocate dest file.");
+            return;
+        }
+        DownloaderLog::line("Open dest file!");
+        std::fstream file(toFilePath(m_downloadInfo.destFilePath()).string(),
+                          std::ios::binary | std::ios::in | std::ios::out);
+        if (!file.is_open()) {
+            DownloaderLog::line("Error: Couldn't open dest file");
+            return;
+        }
+        if (!m_downloadInfo.save(m_tempFilePath)) {
+            return;
+        }
+        bool written = false;
+        {
+            DownloaderAsyncWriter writer(&file);
+            writer.start();
+            m_lastError = downloadFromAddresses(&writer);
+            writer.stop();
+            written = !writer.failed();
+            file.close();
+            written = written && !file.fail();
+        }
+        if (!written) {
+            // Which parts reached the disk is unknown: none of them may be
+            // trusted by a resume, and nothing may report the file complete.
+            m_writeFailed = true;
+            m_downloadInfo.resetParts();
+            DownloaderLog::line("Error: couldn't write dest file");
+            (void)m_downloadInfo.save(m_tempFilePath);  // best effort; the disk may be full
+            return;
+        }
+        m_finished = m_downloadInfo.isComplete();
+    } catch (const std::exception& error) {
+        DownloaderLog::line(boost::format("Error: download ended by %s") % error.what());
+    } catch (...) {
+        DownloaderLog::line("Error: download ended by an unknown exception");
+    }
+}
+
+bool Downloader::prepareDestFile() {
+    const bool keepParts = destFileMatches() && m_downloadInfo.hasProgress();
+    if (!keepParts) {
+        m_downloadInfo.resetParts();
+    }
+    return destFileMatches() || allocateDestFile();
+}
+
+bool Downloader::destFileMatches() const {
+    boost::system::error_code error;
+    const auto size =
+        boost::filesystem::file_size(toFilePath(m_downloadInfo.destFilePath()), error);
+    return !error && static_cast<std::int64_t>(size) == m_downloadInfo.totalSize();
+}
+
+bool Downloader::allocateDestFile() {
+    const boost::filesystem::path path = toFilePath(m_downloadInfo.destFilePath());
+    boost::system::error_code error;
+    // Ignored: a file that cannot be removed cannot be truncated either, and
+    // the open below reports it.
+    (void)boost::filesystem::remove(path, error);
+    boost::filesystem::ofstream file(path, std::ios::binary | std::ios::out | std::ios::trunc);
+    if (!file.is_open()) {
+        return false;
+    }
+    constexpr std::int32_t kBlockSize = 1024;
+    static const char zeros[kBlockSize] = {};
+    const std::int32_t total = m_downloadInfo.totalSize();
+    for (std::int32_t written = 0; written < total;) {
+        const std::int32_t block = std::min(total - written, kBlockSize);
+        file.write(zeros, block);
+        if (file.bad()) {
+            return false;
+        }
+        written += block;
+    }
+    file.flush();
+    return !file.bad();
+}
+
+DownloadError Downloader::downloadFromAddresses(DownloaderAsyncWriter* writer) {
+    const std::vector<std::string> baseUrls = m_downloadInfo.baseUrls();
+    const std::string resourcePath = m_downloadInfo.resourcePath();
+    if (baseUrls.empty()) {
+        return downloadFromUrl(writer, resourcePath);
+    }
+    DownloadError result = DE_Success;
+    for (const std::string& baseUrl : baseUrls) {
+        result = downloadFromUrl(writer, baseUrl + resourcePath);
+        if (result != DE_Unavailable && result != DE_TooManyErrors) {
+            break;
+        }
+    }
+    return result;
+}

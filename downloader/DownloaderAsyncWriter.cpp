@@ -1,0 +1,103 @@
+#include "downloader/DownloaderAsyncWriter.h"
+
+#include <algorithm>
+#include <cstring>
+
+DownloaderAsyncWriter::DownloaderAsyncWriter(std::fstream* file) : m_file(file) {}
+
+DownloaderAsyncWriter::~DownloaderAsyncWriter() { stop(); }
+
+void DownloaderAsyncWriter::start() { m_thread = boost::thread(&DownloaderAsyncWriter::run, this); }
+
+void DownloaderAsyncWriter::write(std::int32_t offset, std::int32_t length,
+                                  const boost::shared_array<char>& buffer) {
+    if (length < 0) {
+        return;
+    }
+    boost::shared_array<char> copy(new char[static_cast<std::size_t>(length)]);
+    std::memcpy(copy.get(), buffer.get(), static_cast<std::size_t>(length));
+
+    boost::unique_lock<boost::mutex> lock(m_mutex);
+    if (m_stopped || m_failed) {
+        return;
+    }
+    m_queue.push_back(WriteTask{copy, offset, length});
+    if (m_queue.size() >= 2) {
+        m_condition.notify_one();
+    }
+}
+
+std::int32_t DownloaderAsyncWriter::readPart(boost::shared_array<char>& buffer, std::int32_t offset,
+                                             std::int32_t length) {
+    boost::unique_lock<boost::mutex> lock(m_mutex);
+    buffer.reset(new char[static_cast<std::size_t>(std::max(length, 0))]);
+    // A part saved when the last transfer ended early may still be queued;
+    // reading the file under it would return its older bytes.
+    writeQueueLocked();
+    if (m_failed || m_file == nullptr || length <= 0) {
+        return 0;
+    }
+    m_file->seekg(offset, std::ios::beg);
+    m_file->read(buffer.get(), length);
+    const auto count = static_cast<std::int32_t>(std::max<std::streamsize>(m_file->gcount(), 0));
+    // A read that runs past the end leaves the stream failed; that says
+    // nothing about the writes, which must go on.
+    m_file->clear();
+    return count;
+}
+
+void DownloaderAsyncWriter::stop() {
+    {
+        boost::unique_lock<boost::mutex> lock(m_mutex);
+        m_stopped = true;
+        m_condition.notify_one();
+    }
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+}
+
+bool DownloaderAsyncWriter::failed() const { return m_failed; }
+
+void DownloaderAsyncWriter::run() {
+    try {
+        boost::unique_lock<boost::mutex> lock(m_mutex);
+        if (m_file == nullptr || !m_file->is_open()) {
+            m_failed = true;
+            m_queue.clear();
+            return;
+        }
+        for (;;) {
+            m_condition.wait(lock, [this] { return m_stopped || m_queue.size() >= 2; });
+            writeQueueLocked();
+            if (m_stopped) {
+                return;
+            }
+        }
+    } catch (...) {
+        // Only allocation or thread interruption can throw here; either way
+        // the queued bytes will not reach the file.
+        m_failed = true;
+    }
+}
+
+void DownloaderAsyncWriter::writeQueueLocked() {
+    if (m_queue.empty()) {
+        return;
+    }
+    while (!m_queue.empty()) {
+        const WriteTask task = std::move(m_queue.front());
+        m_queue.pop_front();
+        if (m_failed || m_file == nullptr) {
+            continue;
+        }
+        m_file->seekp(task.offset, std::ios::beg);
+        m_file->write(task.data.get(), task.length);
+        if (!*m_file) {
+            m_failed = true;
+        }
+    }
+    if (!m_failed && m_file != nullptr && !m_file->flush()) {
+        m_failed = true;
+    }
+}

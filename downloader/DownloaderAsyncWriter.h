@@ -1,0 +1,69 @@
+#pragma once
+
+#include <atomic>
+#include <boost/shared_array.hpp>
+#include <boost/thread/condition_variable.hpp>
+#include <boost/thread/mutex.hpp>
+#include <boost/thread/thread.hpp>
+#include <cstdint>
+#include <deque>
+#include <fstream>
+
+// One queued write; the task owns its copy of the bytes.
+struct WriteTask {
+    boost::shared_array<char> data;
+    std::int32_t offset = 0;
+    std::int32_t length = 0;
+};
+
+// Writes parts of the destination file on a thread of its own, so that disk
+// writes never hold up the transfers. It neither opens nor closes the stream:
+// the download opens it, and closes it only after stop() has returned.
+//
+// Threads: write(), readPart() and stop() are called by the download thread;
+// run() is the writer's own thread. m_mutex guards the queue, the stop flag
+// and every use of the stream.
+class DownloaderAsyncWriter {
+public:
+    explicit DownloaderAsyncWriter(std::fstream* file);
+    ~DownloaderAsyncWriter();
+    DownloaderAsyncWriter(const DownloaderAsyncWriter&) = delete;
+    DownloaderAsyncWriter& operator=(const DownloaderAsyncWriter&) = delete;
+
+    void start();
+
+    // Queues a copy of the first `length` bytes of `buffer` for `offset`; the
+    // caller may reuse `buffer` at once. Dropped after stop() or a failure.
+    // The thread sleeps until two tasks wait, so a single task is written
+    // only when another arrives, a read-back needs it, or stop() is called.
+    void write(std::int32_t offset, std::int32_t length, const boost::shared_array<char>& buffer);
+
+    // Replaces `buffer` by a new array of `length` bytes holding the file's
+    // content at `offset`, queued writes included. Returns the number of
+    // bytes read; anything short of `length` means the read-back failed.
+    std::int32_t readPart(boost::shared_array<char>& buffer, std::int32_t offset,
+                          std::int32_t length);
+
+    // Writes what is queued, flushes and joins the thread. Once it has
+    // returned, every accepted task is in the file unless failed() says
+    // otherwise. A second call does nothing.
+    void stop();
+
+    // True once a seek, write or flush of the stream failed (or the stream
+    // was not open when the thread started): the file cannot be trusted, and
+    // later tasks are dropped.
+    bool failed() const;
+
+private:
+    void run();
+    // Requires m_mutex. Writes out the whole queue in order and flushes once.
+    void writeQueueLocked();
+
+    std::fstream* m_file;
+    bool m_stopped = false;
+    std::atomic<bool> m_failed{false};
+    std::deque<WriteTask> m_queue;
+    boost::mutex m_mutex;
+    boost::condition_variable m_condition;
+    boost::thread m_thread;
+};

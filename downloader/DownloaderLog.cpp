@@ -1,0 +1,45 @@
+#include "downloader/DownloaderLog.h"
+
+#include <boost/filesystem/fstream.hpp>
+#include <boost/format.hpp>
+#include <boost/thread/lock_guard.hpp>
+#include <boost/thread/mutex.hpp>
+
+#include "downloader/FilePath.h"
+
+namespace {
+
+struct LogState {
+    boost::mutex mutex;
+    boost::filesystem::ofstream stream;
+    bool openAttempted = false;
+};
+
+LogState& state() {
+    static LogState logState;
+    return logState;
+}
+
+}  // namespace
+
+void DownloaderLog::open(const std::wstring& path) {
+    LogState& log = state();
+    boost::lock_guard<boost::mutex> lock(log.mutex);
+    if (log.openAttempted || path.empty()) {
+        return;
+    }
+    log.openAttempted = true;
+    log.stream.open(toFilePath(path), std::ios::out | std::ios::app);
+}
+
+void DownloaderLog::line(const std::string& text) {
+    LogState& log = state();
+    boost::lock_guard<boost::mutex> lock(log.mutex);
+    if (!log.stream.is_open()) {
+        return;
+    }
+    log.stream << text << '\n';
+    log.stream.flush();
+}
+
+void DownloaderLog::line(const boost::format& text) { line(text.str()); }

@@ -1,0 +1,97 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+#include "SmallDisk.h"
+#include "downloader/DownloaderAsyncWriter.h"
+#include "support/Sandbox.h"
+
+namespace {
+
+boost::shared_array<char> bytesOf(const std::string& text) {
+    boost::shared_array<char> bytes(new char[text.size()]);
+    std::copy(text.begin(), text.end(), bytes.get());
+    return bytes;
+}
+
+class WriterTest : public ::testing::Test {
+protected:
+    WriterTest() : m_path(m_sandbox.writeFile("dest", std::string(16, '.'))) {
+        m_file.open(m_path, std::ios::binary | std::ios::in | std::ios::out);
+    }
+
+    std::string content() {
+        m_file.close();
+        return testsupport::readFile(m_path);
+    }
+
+    testsupport::Sandbox m_sandbox;
+    std::string m_path;
+    std::fstream m_file;
+};
+
+TEST_F(WriterTest, WritesQueuedTasksInOrderByStop) {
+    DownloaderAsyncWriter writer(&m_file);
+    writer.start();
+    writer.write(2, 4, bytesOf("aaaaXX"));  // only `length` bytes count
+    writer.write(10, 3, bytesOf("bbb"));
+    writer.write(4, 4, bytesOf("cccc"));  // overlaps the first: the later bytes win
+    writer.write(15, 1, bytesOf("d"));    // a single last task waits for stop()
+    writer.stop();
+    writer.write(0, 2, bytesOf("zz"));  // after stop: dropped
+    writer.stop();
+    EXPECT_FALSE(writer.failed());
+    EXPECT_EQ(content(), "..aacccc..bbb..d");
+}
+
+TEST_F(WriterTest, ReadBackSeesQueuedBytesAndSurvivesTheEndOfTheFile) {
+    DownloaderAsyncWriter writer(&m_file);
+    writer.start();
+    writer.write(4, 4, bytesOf("abcd"));  // alone, so it stays queued
+
+    boost::shared_array<char> buffer;
+    ASSERT_EQ(writer.readPart(buffer, 2, 8), 8);
+    EXPECT_EQ(std::string(buffer.get(), 8), "..abcd..");
+
+    EXPECT_EQ(writer.readPart(buffer, 12, 8), 4);  // runs past the end
+    writer.write(0, 1, bytesOf("x"));
+    writer.write(1, 1, bytesOf("y"));
+    writer.stop();
+    EXPECT_FALSE(writer.failed());
+    EXPECT_EQ(content(), "xy..abcd........");
+}
+
+TEST_F(WriterTest, AStreamThatIsNotOpenIsAFailure) {
+    std::fstream closed;
+    DownloaderAsyncWriter writer(&closed);
+    writer.start();
+    writer.write(0, 1, bytesOf("x"));
+    writer.stop();
+    EXPECT_TRUE(writer.failed());
+}
+
+TEST(WriterOnAFullDisk, ReportsTheFailedWrite) {
+    const testsupport::Sandbox sandbox;
+    const downloadertest::SmallDisk disk(sandbox.file("disk"), 64 * 1024);
+    if (!disk.available()) {
+        GTEST_SKIP() << disk.reason();
+    }
+    const std::string path = sandbox.file("disk/dest");
+    disk.createSparseFile(path, 1024 * 1024);
+    std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+    ASSERT_TRUE(file.is_open());
+
+    const std::string part(256 * 1024, 'p');
+    DownloaderAsyncWriter writer(&file);
+    writer.start();
+    for (std::int32_t offset = 0; offset < 1024 * 1024; offset += 256 * 1024) {
+        writer.write(offset, static_cast<std::int32_t>(part.size()), bytesOf(part));
+    }
+    writer.stop();
+    EXPECT_TRUE(writer.failed());
+    boost::shared_array<char> buffer;
+    EXPECT_EQ(writer.readPart(buffer, 0, 16), 0);
+}
+
+}  // namespace
