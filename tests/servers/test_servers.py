@@ -72,24 +72,10 @@ def make_certificates(state):
 # --- served files ------------------------------------------------------------
 
 def write_pattern_file(path, size):
-    """Writes the shared test pattern fast: within one MiB block every record
-    differs only in its last five hex digits, so a block is a fixed template
-    with the high digits patched in by slice assignment."""
-    block = 1 << 20
-    low = b"".join(b"%05x\n" % (o % block) for o in range(0, block, 16))
-    template = bytearray(block)
-    for i in range(6):
-        template[10 + i::16] = low[i::6]
     tmp = path + ".tmp"
     with open(tmp, "wb") as f:
-        written = 0
-        while written < size:
-            high = b"%010x" % (written >> 20)
-            for i in range(10):
-                template[i::16] = high[i:i + 1] * (block // 16)
-            n = min(block, size - written)
-            f.write(template[:n])
-            written += n
+        for offset in range(0, size, fault_server.PATTERN_BLOCK):
+            f.write(fault_server.pattern(offset, min(fault_server.PATTERN_BLOCK, size - offset)))
     os.replace(tmp, path)
 
 
@@ -316,13 +302,12 @@ def write_env(state, values):
 
 
 def alive(pid):
+    """True while pid runs; a zombie nobody has reaped yet counts as gone."""
     try:
-        os.kill(pid, 0)
-        return True
-    except ProcessLookupError:
+        with open("/proc/%d/stat" % pid) as f:
+            return f.read().rsplit(")", 1)[1].split()[0] != "Z"
+    except (OSError, IndexError):
         return False
-    except PermissionError:
-        return True
 
 
 def supervise(state, lifetime, watch_pid):
@@ -377,7 +362,7 @@ def supervise(state, lifetime, watch_pid):
         })
         log("up: %s" % os.path.join(state, "servers.env"))
         while stop["why"] is None:
-            time.sleep(0.5)
+            time.sleep(0.2)
             if lifetime > 0 and time.monotonic() - started > lifetime:
                 stop["why"] = "lifetime of %d s is over" % lifetime
             elif watch_pid and not alive(watch_pid):
@@ -392,6 +377,9 @@ def supervise(state, lifetime, watch_pid):
             os.remove(os.path.join(state, "servers.env"))
         except FileNotFoundError:
             pass
+        for process in (proxy, nginx):
+            if process is not None and process.poll() is None:
+                process.terminate()
         stop_process(proxy)
         stop_process(nginx)
         if fault is not None:
