@@ -1,0 +1,251 @@
+#!/usr/bin/env python3
+"""The downloader benchmark: our downloader and peer tools, same servers, one run.
+
+Started by bench/run, which installs the packages and builds websetup-fetch.
+Every repetition runs every selected scenario with every tool, the tool order
+rotated by one per repetition so no tool always runs first or last; the table
+shows medians. See bench/README.md for how to read it.
+"""
+
+import argparse
+import json
+import os
+import signal
+import statistics
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+import make_data  # noqa: E402
+import measure  # noqa: E402
+import report  # noqa: E402
+import servers as servers_mod  # noqa: E402
+import tools as tools_mod  # noqa: E402
+
+MIB = 1024 * 1024
+LIMIT_MIBPS = tools_mod.CONNECTIONS * servers_mod.LIMIT_BYTES_PER_S / MIB  # 12 connections x 1 MiB/s
+
+
+class Scenario:
+    def __init__(self, id, title, port, size_mib, quick_mib, link=None, throttled=True):
+        self.id, self.title, self.port, self.link = id, title, port, link
+        self.size_mib, self.quick_mib = size_mib, quick_mib
+        self.limit_mibps = LIMIT_MIBPS if throttled else None
+        self.size = None  # bytes, set once the mode is known
+
+    def url(self, servers):
+        port = servers.ports[self.link or self.port]
+        scheme = "http" if self.port == "http" else "https"
+        return "%s://127.0.0.1:%d/%s" % (scheme, port, make_data.file_name(self.size // MIB))
+
+    def timeout(self):
+        # Generous: a single connection at the limit, or a slow unthrottled run.
+        per_mib = 2.5 if self.limit_mibps else 0.5
+        return int(self.size / MIB * per_mib) + 60
+
+
+# Links: paced proxies in front of an nginx port; (target port, round trip ms).
+LINKS = {"conn": ("https", 0), "conn-h2": ("h2", 0), "rtt": ("https", 40)}
+
+SCENARIOS = [
+    Scenario("a", "HTTPS/1.1, 1 MiB/s per connection (paced link)", "https", 64, 8, link="conn"),
+    Scenario("b-conn", "HTTP/2 port, 1 MiB/s per connection (paced link)", "h2", 64, 8, link="conn-h2"),
+    Scenario("b-stream", "HTTP/2 port, 1 MiB/s per stream (nginx limit_rate)", "h2_stream", 64, 8),
+    Scenario("c-http", "HTTP, unthrottled", "http", 256, 32, throttled=False),
+    Scenario("c-https", "HTTPS/1.1, unthrottled", "https", 256, 32, throttled=False),
+    Scenario("d", "HTTPS/1.1, 40 ms round trip + 1 MiB/s per connection (paced link)", "https", 64, 8,
+             link="rtt"),
+]
+GROUPS = {"b": ["b-conn", "b-stream"], "c": ["c-http", "c-https"]}
+
+
+def select_scenarios(text):
+    wanted = []
+    for item in text.split(","):
+        item = item.strip()
+        for sid in GROUPS.get(item, [item]):
+            if sid != "link" and sid not in {s.id for s in SCENARIOS}:
+                sys.exit("unknown scenario %r (known: a, b, b-conn, b-stream, c, c-http, c-https, d, link)"
+                         % sid)
+            if sid not in wanted:
+                wanted.append(sid)
+    return wanted
+
+
+def loadavg():
+    with open("/proc/loadavg") as f:
+        return " ".join(f.read().split()[:3])
+
+
+def log(message):
+    print("[bench] " + message, file=sys.stderr, flush=True)
+
+
+def run_download(servers, scenario, tool, out_dir, ca, digest, logs):
+    """One measured download, with the connections nginx and the link saw."""
+    access_offset = servers_mod.log_size(servers.access_log)
+    accepts_before = servers.proxy_accepts(scenario.link) if scenario.link else None
+    link_cpu_before = servers_mod.cpu_seconds(servers.proxy_pid(scenario.link)) if scenario.link else None
+    out = os.path.join(out_dir, "%s-%s.bin" % (scenario.id, tool.name))
+    log_path = os.path.join(logs, "%s-%s.log" % (scenario.id, tool.name))
+    result = measure.download(tool, scenario.url(servers), out, ca, digest, scenario.size,
+                              scenario.timeout(), log_path)
+    if scenario.link:
+        result["link_cpu_s"] = servers_mod.cpu_seconds(servers.proxy_pid(scenario.link)) - link_cpu_before
+        result["link_accepts"] = servers.proxy_accepts(scenario.link) - accepts_before
+    time.sleep(0.3)  # nginx logs a request when its connection lets go of it
+    port = servers.ports[scenario.port]
+    result["conns"], result["reqs"], _ = servers_mod.connections_since(servers.access_log, access_offset, port)
+    result.update(scenario=scenario.id, tool=tool.name, bytes=scenario.size)
+    return result
+
+
+def link_check(servers, out_dir, ca, size_mib, digest):
+    """12 curl downloads at once through the 1 MiB/s link: is each one paced
+    to the rate, and what does the proxy cost?"""
+    import subprocess
+    url = "https://127.0.0.1:%d/%s" % (servers.ports["conn"], make_data.file_name(size_mib))
+    pid = servers.proxy_pid("conn")
+    cpu_before, started = servers_mod.cpu_seconds(pid), time.monotonic()
+    procs = [subprocess.Popen(["curl", "-sS", "--fail", "--cacert", ca, "-o",
+                               os.path.join(out_dir, "link-%d.bin" % i),
+                               "-w", "%{time_pretransfer} %{time_total}", url],
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+             for i in range(tools_mod.CONNECTIONS)]
+    # Paced time: from the request leaving (TLS set up) to the last byte.
+    times = []
+    for p in procs:
+        output = p.communicate()[0].split()
+        times.append(float(output[1]) - float(output[0]) if p.returncode == 0 and len(output) == 2 else None)
+    wall = time.monotonic() - started
+    cpu = servers_mod.cpu_seconds(pid) - cpu_before
+    good = 0
+    for i in range(tools_mod.CONNECTIONS):
+        path = os.path.join(out_dir, "link-%d.bin" % i)
+        if times[i] is not None and os.path.exists(path) and measure.sha256_of(path) == digest:
+            good += 1
+        if os.path.exists(path):
+            os.remove(path)
+    rates = sorted(size_mib / t for t in times if t)
+    if not rates:
+        return "pacing link check: every curl failed"
+    return ("pacing link check: %d curl downloads of %d MiB at once through one 1 MiB/s link each "
+            "(%d/%d sha256 ok)\n  per connection MiB/s, request to last byte: min %.3f  median %.3f  max %.3f  (target 1.000)\n"
+            "  aggregate %.2f MiB/s; proxy CPU %.2f s over %.1f s wall = %.1f%% of one core"
+            % (len(procs), size_mib, good, len(procs), rates[0], statistics.median(rates), rates[-1],
+               size_mib * len(rates) / wall, cpu, wall, cpu / wall * 100))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--reps", type=int, default=3, help="repetitions (default 3; 1 with --quick)")
+    parser.add_argument("--quick", action="store_true", help="small files and one repetition: a smoke test")
+    parser.add_argument("--scenarios", default="link,a,b,c,d",
+                        help="comma list of a, b (= b-conn,b-stream), c (= c-http,c-https), d, link")
+    parser.add_argument("--tools", default="ours,aria2c,axel,wget2,curl", help="comma list of tools")
+    parser.add_argument("--ours", default="", help="path of websetup-fetch; empty skips ours")
+    parser.add_argument("--work-dir", required=True, help="data, server state, logs and results go here")
+    parser.add_argument("--out-dir", default="", help="downloads land here (default: a folder in /dev/shm)")
+    parser.add_argument("--results", default="", help="table file (default: WORK_DIR/results/bench-TIME.txt)")
+    args = parser.parse_args()
+    # SIGTERM (from bench/run's trap) unwinds like Ctrl-C, so servers stop and files go.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
+
+    reps = 1 if args.quick and "--reps" not in sys.argv else args.reps
+    chosen = select_scenarios(args.scenarios)
+    scenarios = [s for s in SCENARIOS if s.id in chosen]
+    for s in scenarios:
+        s.size = (s.quick_mib if args.quick else s.size_mib) * MIB
+    wanted_tools = [t.strip() for t in args.tools.split(",") if t.strip()]
+    tools = [t for t in tools_mod.all_tools(args.ours or None) if t.name in wanted_tools]
+    if "ours" in wanted_tools and not args.ours:
+        log("ours: skipped, websetup-fetch is not built in this checkout")
+    link_mib = 4 if args.quick else 16
+
+    work = os.path.abspath(args.work_dir)
+    data_dir = os.path.join(work, "data")
+    sizes = sorted({s.size // MIB for s in scenarios} | ({link_mib} if "link" in chosen else set()))
+    log("data files (cached): %s MiB" % ", ".join(map(str, sizes)))
+    os.makedirs(data_dir, exist_ok=True)
+    for size in sizes:
+        make_data.make(data_dir, size)
+    digests = {}
+    for size in sizes:
+        with open(os.path.join(data_dir, make_data.file_name(size) + ".sha256")) as f:
+            digests[size] = f.read().strip()
+
+    stamp = time.strftime("%Y%m%d-%H%M%S")
+    logs = os.path.join(work, "logs", stamp)
+    os.makedirs(logs, exist_ok=True)
+    shm = "/dev/shm" if os.path.isdir("/dev/shm") else None
+    out_dir = args.out_dir or tempfile.mkdtemp(prefix="websetup-bench-", dir=shm)
+    os.makedirs(out_dir, exist_ok=True)
+
+    # Lifetime of the servers: every download running into its timeout, plus margin.
+    lifetime = 300 + reps * len(tools) * sum(s.timeout() for s in scenarios)
+    servers = servers_mod.Servers(os.path.join(work, "servers"), data_dir, min(lifetime, 6 * 3600))
+    links = {name: LINKS[name] for name in {s.link for s in scenarios if s.link} | ({"conn"} if "link" in chosen else set())}
+    runs, loads = [], [("start", loadavg())]
+    check = None
+    try:
+        servers.start(links)
+        ca = servers.certs["ca"]
+        if "link" in chosen:
+            log("checking the pacing link")
+            check = link_check(servers, out_dir, ca, link_mib, digests[link_mib])
+            log(check)
+        for rep in range(reps):
+            order = tools[rep % len(tools):] + tools[:rep % len(tools)] if tools else []
+            log("repetition %d/%d, load %s, order %s" % (rep + 1, reps, loadavg(),
+                                                        " ".join(t.name for t in order)))
+            loads.append(("rep %d" % (rep + 1), loadavg()))
+            for scenario in scenarios:
+                for tool in order:
+                    result = run_download(servers, scenario, tool, out_dir, ca,
+                                          digests[scenario.size // MIB], logs)
+                    result["rep"] = rep + 1
+                    runs.append(result)
+                    log("%-8s %-6s %7.2f MiB/s  cpu %.2f s  rss %.1f MiB  conns %s  %s" % (
+                        scenario.id, tool.name, scenario.size / result["seconds"] / MIB, result["cpu"],
+                        result["rss_kib"] / 1024, result["conns"], result["error"] or "ok"))
+    finally:
+        servers.stop()
+        if not args.out_dir:
+            for entry in os.listdir(out_dir):
+                os.remove(os.path.join(out_dir, entry))
+            os.rmdir(out_dir)
+    loads.append(("end", loadavg()))
+
+    tool_names = [t.name for t in tools]
+    rows = []
+    for scenario in scenarios:
+        rows += report.summarise(scenario, [r for r in runs if r["scenario"] == scenario.id], tool_names)
+    header = ["websetup downloader benchmark, %s, %d repetition(s)%s" % (
+                  time.strftime("%Y-%m-%d %H:%M"), reps, ", quick (small files)" if args.quick else ""),
+              "limit of throttled scenarios: %d connections x 1 MiB/s = %.0f MiB/s" % (
+                  tools_mod.CONNECTIONS, LIMIT_MIBPS),
+              "machine: %d cores; load average (1/5/15 min) %s" % (
+                  os.cpu_count(), "; ".join("%s %s" % l for l in loads))]
+    if "ours" in wanted_tools and not args.ours:
+        header.append("ours: skipped (websetup-fetch is not built in this checkout)")
+    header.append("")
+    header += ["%-8s %s, %d MiB" % (s.id, s.title, s.size // MIB) for s in scenarios]
+    text = "\n".join(header) + "\n\n" + report.format_table(rows) + "\n"
+    if check:
+        text += "\n" + check + "\n"
+    print(text)
+    results = args.results or os.path.join(work, "results", "bench-%s.txt" % stamp)
+    os.makedirs(os.path.dirname(results), exist_ok=True)
+    with open(results, "w") as f:
+        f.write(text)
+    with open(os.path.splitext(results)[0] + ".json", "w") as f:
+        json.dump({"runs": runs, "rows": rows, "loads": loads, "link_check": check}, f, indent=1)
+    log("table written to %s (per-run data beside it in .json, tool output in %s)" % (results, logs))
+    failed = any(r["error"] for r in runs)
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
