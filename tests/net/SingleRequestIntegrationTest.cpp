@@ -19,13 +19,6 @@
 
 namespace {
 
-class CurlGlobal : public ::testing::Environment {
-public:
-    void SetUp() override { ASSERT_EQ(curl_global_init(CURL_GLOBAL_ALL), CURLE_OK); }
-    void TearDown() override { curl_global_cleanup(); }
-};
-const auto* const kCurlGlobal = ::testing::AddGlobalTestEnvironment(new CurlGlobal);
-
 using testsupport::Endpoint;
 using testsupport::FaultRule;
 using testsupport::FaultServer;
