@@ -5,9 +5,9 @@ The kernel here has no netem qdisc and nginx's limit_rate works per request
 (per stream on HTTP/2), so a per-connection rate limit and a round-trip delay
 are made in user space: every connection accepted on 127.0.0.1 gets its own
 upstream connection to the target port, and each direction is paced to a byte
-rate by a token bucket with a small burst and held back by a one-way delay
-(half the configured round trip). Bytes pass through untouched, so TLS and
-HTTP/2 work through it.
+rate and held back by a one-way delay (half the configured round trip). Pacing
+is a virtual clock: each slice written occupies the link for slice/rate
+seconds. Bytes pass through untouched, so TLS and HTTP/2 work through it.
 
 Each direction queues at most --buffer bytes; beyond that it stops reading its
 source, so TCP back-pressure reaches the sender as it would on a slow link
@@ -33,8 +33,11 @@ import time
 # Largest slice written at once: small enough that pacing stays smooth at
 # 1 MiB/s (16 KiB is 16 ms of it), large enough to keep system calls few.
 MAX_SLICE = 16 * 1024
-# Token bucket depth: a few slices, so a timer that fires late is made up for
-# instead of lost, while the link still never bursts by more than ~50 ms.
+# While a direction has bytes waiting, a timer that fires late is made up for
+# by sending up to this many bytes back to back, so a busy machine does not
+# slow the link down. An idle link earns no such credit: a real link does not
+# store unused capacity, and a downloader's pause between two requests must
+# cost what it costs on a real line.
 DEFAULT_BURST = 3 * MAX_SLICE
 
 
@@ -46,10 +49,10 @@ class Direction:
         self.on_drained = on_drained  # called once the source ended and all its bytes went out
         self.rate = rate            # bytes per second; 0 = unlimited
         self.delay = delay          # one-way delay in seconds
-        self.burst = burst
+        self.catch_up = burst / rate if rate else 0.0   # seconds of lateness made up for
         self.buffer_limit = buffer_limit
-        self.tokens = float(burst)
-        self.refilled_at = loop.time()
+        self.link_free_at = loop.time()   # when the slices sent so far have passed the link
+        self.backlogged = False           # bytes were waiting for the link since the last send
         self.queue = collections.deque()   # (release time, bytes)
         self.queued = 0
         self.source = None          # transport we read from
@@ -95,16 +98,20 @@ class Direction:
             now = self.loop.time()
             release, data = self.queue[0]
             if release > now:
+                self.backlogged = False
                 self._wake_at(release)
                 return
             size = min(len(data), MAX_SLICE)
             if self.rate:
-                self.tokens = min(self.burst, self.tokens + (now - self.refilled_at) * self.rate)
-                self.refilled_at = now
-                if self.tokens < size:
-                    self._wake_at(now + (size - self.tokens) / self.rate)
+                # Virtual clock: each slice occupies the link for size/rate.
+                earliest = now - self.catch_up if self.backlogged else now
+                self.link_free_at = max(self.link_free_at, earliest)
+                if self.link_free_at > now:
+                    self.backlogged = True
+                    self._wake_at(self.link_free_at)
                     return
-                self.tokens -= size
+                self.link_free_at += size / self.rate
+                self.backlogged = True
             if size == len(data):
                 self.queue.popleft()
             else:
@@ -115,6 +122,8 @@ class Direction:
             if self.source_paused and self.queued <= self.buffer_limit // 2:
                 self.source_paused = False
                 self.source.resume_reading()
+        if not self.queue:
+            self.backlogged = False
         if not self.queue and self.eof and not self.drained:
             self.drained = True
             if self.sink.can_write_eof():
@@ -254,7 +263,8 @@ def main():
     parser.add_argument("--rate", type=parse_rate, default=0,
                         help="bytes per second per connection and direction, e.g. 1M; 0 = unlimited")
     parser.add_argument("--rtt-ms", type=float, default=0.0, help="round trip added by the link")
-    parser.add_argument("--burst", type=parse_rate, default=DEFAULT_BURST, help="token bucket depth")
+    parser.add_argument("--burst", type=parse_rate, default=DEFAULT_BURST,
+                        help="most bytes sent back to back to make up for a late timer")
     parser.add_argument("--buffer", type=parse_rate, default=256 * 1024,
                         help="bytes queued per direction before reading stops")
     parser.add_argument("--accept-log", help="append one line per accepted connection")
