@@ -1,0 +1,161 @@
+// websetup-fetch [--record FILE] OUT URL [URL ...]
+//
+// Downloads one file with the stub's downloader and settings (parts of
+// 524288 bytes, 12 workers): the size comes from a header request to the
+// first URL, and the URLs are the base addresses tried in order.
+#include <curl/curl.h>
+
+#include <boost/locale/encoding_utf.hpp>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "downloader/Downloader.h"
+#include "net/SingleRequest.h"
+
+namespace {
+
+// Exit codes of our own; a DownloadError is its own exit code (0 to 18).
+constexpr int kExitSizeUnknown = 20;
+constexpr int kExitIncomplete = 21;
+constexpr int kExitUsage = 64;
+
+// The setup worker polls the download at the same pace.
+constexpr std::chrono::milliseconds kPollInterval(30);
+
+constexpr const char* kUsage =
+    "usage: websetup-fetch [--record FILE] OUT URL [URL ...]\n"
+    "\n"
+    "Downloads the file at the URLs into OUT over up to 12 parallel ranged\n"
+    "connections, the way the installer stub does. The size is asked of the\n"
+    "first URL; the URLs are tried in order when one is unavailable or fails\n"
+    "too often. Progress goes to standard error.\n"
+    "\n"
+    "  --record FILE  where the binary download record is written as the\n"
+    "                 download goes (default: OUT.record); nothing reads it back\n"
+    "\n"
+    "Exit status: 0 when the file is complete and closed; otherwise the\n"
+    "downloader's error code (1 stopped, 2 multi interface failed, 13 too\n"
+    "many failed transfers, 15 not found, 16 gone, 17 unavailable, 18 range\n"
+    "ignored), 20 when the size request fails or gives no size, 21 when the\n"
+    "download ended without a complete file (for example a full disk or a\n"
+    "file that could not be created), 64 for a usage error.\n";
+
+struct Arguments {
+    std::string out;
+    std::string record;
+    std::vector<std::string> urls;
+};
+
+std::optional<Arguments> parseArguments(int argc, char** argv) {
+    Arguments arguments;
+    int next = 1;
+    if (next < argc && std::strcmp(argv[next], "--record") == 0) {
+        if (next + 1 >= argc) {
+            return std::nullopt;
+        }
+        arguments.record = argv[next + 1];
+        next += 2;
+    }
+    if (argc - next < 2) {
+        return std::nullopt;
+    }
+    arguments.out = argv[next++];
+    for (; next < argc; ++next) {
+        arguments.urls.emplace_back(argv[next]);
+    }
+    if (arguments.record.empty()) {
+        arguments.record = arguments.out + ".record";
+    }
+    return arguments;
+}
+
+// The installer's size: the Content-Length of the final answer.
+std::optional<std::int32_t> fetchSize(const std::string& url) {
+    std::vector<ResponseHeader> headers;
+    std::string errorText;
+    const std::int32_t result = fetchHeaders(url, {}, ProxySettings(), headers, errorText);
+    if (result != CURLE_OK) {
+        std::fprintf(stderr, "websetup-fetch: size request failed (%d): %s\n", result,
+                     errorText.c_str());
+        return std::nullopt;
+    }
+    const std::optional<std::string> length = finalContentLength(headers);
+    char* end = nullptr;
+    const long long size = length ? std::strtoll(length->c_str(), &end, 10) : 0;
+    if (!length || end == length->c_str() || *end != '\0' || size <= 0 ||
+        size > std::numeric_limits<std::int32_t>::max()) {
+        std::fprintf(stderr, "websetup-fetch: the answer gives no usable size\n");
+        return std::nullopt;
+    }
+    return static_cast<std::int32_t>(size);
+}
+
+std::wstring wide(const std::string& utf8) {
+    return boost::locale::conv::utf_to_utf<wchar_t>(utf8);
+}
+
+int download(const Arguments& arguments, std::int32_t size) {
+    DownloadInfo info;
+    info.setResourcePath("");
+    info.setTotalSize(size);
+    info.setDefaultPartSize();
+    info.setDefaultWorkersCount();
+    info.setBaseUrls(arguments.urls);
+    info.setDestFilePath(wide(arguments.out));
+
+    Downloader downloader;
+    downloader.setDownloadInfo(info);
+    downloader.setTempFilePath(wide(arguments.record));
+    downloader.beginDownload();
+    std::int32_t shown = -1;
+    while (downloader.isRunning()) {
+        const std::int32_t bytes = downloader.downloadedBytes();
+        if (bytes != shown) {
+            shown = bytes;
+            std::fprintf(stderr, "\r%d / %d bytes (%d%%)", bytes, size,
+                         static_cast<int>(static_cast<std::int64_t>(bytes) * 100 / size));
+        }
+        std::this_thread::sleep_for(kPollInterval);
+    }
+    std::fprintf(stderr, "\r%d / %d bytes\n", downloader.downloadedBytes(), size);
+
+    if (downloader.isFinished()) {
+        return DE_Success;
+    }
+    const std::optional<DownloadError> error = downloader.lastError();
+    if (downloader.writeFailed() || !error || *error == DE_Success) {
+        std::fprintf(stderr, "websetup-fetch: the download ended without a complete file\n");
+        return kExitIncomplete;
+    }
+    std::fprintf(stderr, "websetup-fetch: the download failed with error %d\n", *error);
+    return *error;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    const std::optional<Arguments> arguments = parseArguments(argc, argv);
+    if (!arguments) {
+        std::fputs(kUsage, stderr);
+        return kExitUsage;
+    }
+    if (curl_global_init(CURL_GLOBAL_ALL) != CURLE_OK) {
+        std::fprintf(stderr, "websetup-fetch: libcurl cannot start\n");
+        return kExitSizeUnknown;
+    }
+    const std::optional<std::int32_t> size = fetchSize(arguments->urls.front());
+    const int status = size ? download(*arguments, *size) : kExitSizeUnknown;
+    curl_global_cleanup();
+    return status;
+}
