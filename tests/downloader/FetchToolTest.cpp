@@ -1,7 +1,10 @@
 // websetup-fetch as the benchmark runs it.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "DownloaderTestSupport.h"
 #include "support/FaultServer.h"
@@ -48,6 +51,29 @@ TEST(FetchTool, ExitStatusTellsHowTheDownloadEnded) {
             EXPECT_TRUE(std::filesystem::exists(sandbox.file("out.bin.record")));
         }
     }
+}
+
+TEST(FetchTool, WritesTheDiagnosticLogOnlyWhenAsked) {
+    const TestServers servers;
+    const testsupport::Sandbox sandbox;
+    const std::string url =
+        servers.fileUrl(testsupport::Endpoint::Http, TestServers::standardFile(2 * P + 100));
+    const std::string log = sandbox.file("downloader.log");
+    ASSERT_EQ(::setenv("WEBSETUP_DOWNLOADER_LOG", log.c_str(), 1), 0);
+    const auto logged = runProcess({WEBSETUP_FETCH_PATH, sandbox.file("logged.bin"), url});
+    ASSERT_EQ(::unsetenv("WEBSETUP_DOWNLOADER_LOG"), 0);
+    ASSERT_EQ(logged.exitCode, 0) << logged.err;
+    const std::string lines = testsupport::readFile(log);
+    for (const char* line : {"beginDownload()\n", "Downloader::download()\n", "Open dest file!\n",
+                             "workersCount=3\n", "partsCount=3\n", "notVerifiedPartIndex=2\n",
+                             " <-- verifyAndSaveDownloadedParts. serverErrorCode=0\n",
+                             "curlCleanUp(workerHandles, multiHandle)\n"}) {
+        EXPECT_NE(lines.find(line), std::string::npos) << line;
+    }
+
+    const auto quiet = runProcess({WEBSETUP_FETCH_PATH, sandbox.file("quiet.bin"), url});
+    ASSERT_EQ(quiet.exitCode, 0) << quiet.err;
+    EXPECT_EQ(testsupport::readFile(log), lines);
 }
 
 }  // namespace
