@@ -1,0 +1,23 @@
+#include "app/CUpdateProgressApp.h"
+
+#include <boost/locale/encoding_utf.hpp>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+CUpdateProgressApp::CUpdateProgressApp(platform::DialogHost& host, CUpdateProgressDlg::Hooks hooks)
+    : m_host(host), m_hooks(std::move(hooks)) {}
+
+bool CUpdateProgressApp::InitInstance() {
+    try {
+        CUpdateProgressDlg dialog(m_host, m_hooks);
+        // How the run ended changes nothing here.
+        dialog.DoModal();
+    } catch (const std::runtime_error& error) {
+        const std::string text = error.what();
+        // The caption is English whatever the interface language.
+        m_host.showPlainError(
+            L"Error!", boost::locale::conv::utf_to_utf<wchar_t>(text, boost::locale::conv::skip));
+    }
+    return false;
+}

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <memory>
+
+#include "platform/DialogHost.h"
+
+namespace platform {
+
+// The GTK front end when a display is named (DISPLAY or WAYLAND_DISPLAY) and
+// GTK starts on it; the terminal front end otherwise. The calling thread
+// becomes the interface thread.
+std::unique_ptr<DialogHost> createDialogHost();
+
+}  // namespace platform

@@ -1,0 +1,34 @@
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "app/CUpdateProgressApp.h"
+#include "platform/scripted/ScriptedDialogHost.h"
+
+namespace {
+
+TEST(CUpdateProgressApp, UnknownProductShowsOnlyTheErrorBox) {
+    platform::ScriptedDialogHost host;
+    CUpdateProgressDlg::Hooks hooks;
+    hooks.productKey = "nosuchproduct";
+    hooks.readPayload = [] { return PayloadInfo{}; };
+    bool workerRan = false;
+    hooks.runSetup = [&](CUpdateProgressDlg&) { workerRan = true; };
+    CUpdateProgressApp app(host, hooks);
+    EXPECT_FALSE(app.InitInstance());
+    EXPECT_EQ(host.log(), std::vector<std::wstring>{L"plainError=Error!|Invalid installer!"});
+    EXPECT_FALSE(workerRan);
+}
+
+TEST(CUpdateProgressApp, ErrorTextDropsInvalidUtf8) {
+    platform::ScriptedDialogHost host;
+    CUpdateProgressDlg::Hooks hooks;
+    hooks.readPayload = []() -> PayloadInfo {
+        throw std::runtime_error("caf\xc3\xa9 \xff\xfe broken \xe2\x82");
+    };
+    CUpdateProgressApp app(host, hooks);
+    EXPECT_FALSE(app.InitInstance());
+    EXPECT_EQ(host.log(), std::vector<std::wstring>{L"plainError=Error!|café  broken "});
+}
+
+}  // namespace
