@@ -283,7 +283,10 @@ def start_tinyproxy(state, connect_ports):
         path = os.path.join(d, "tinyproxy.conf")
         with open(path, "w") as f:
             f.write("\n".join(lines) + "\n")
-        process = spawn(["tinyproxy", "-d", "-c", path], os.path.join(d, "stderr.log"))
+        # tinyproxy loses the parent-death signal (it changes its credentials),
+        # so a guard process ties it to the supervisor instead.
+        process = spawn([sys.executable, os.path.abspath(__file__), "guard", str(os.getpid()),
+                         "tinyproxy", "-d", "-c", path], os.path.join(d, "stderr.log"))
         if wait_until_up(process, [port]):
             return process, port, logfile
         stop_process(process)
@@ -390,6 +393,17 @@ def supervise(state, lifetime, watch_pid):
             pass
 
 
+def guard(owner, command):
+    """Runs command until it ends, owner is gone, or we are told to stop."""
+    child = subprocess.Popen(command)
+    signal.signal(signal.SIGTERM, lambda _n, _f: stop_process(child) or sys.exit(0))
+    while child.poll() is None:
+        if not alive(owner):
+            stop_process(child)
+        time.sleep(0.2)
+    return child.returncode
+
+
 def supervisor_pid(state):
     """The pid of a running supervisor of this state folder, checked against
     its command line so that a recycled pid is never signalled."""
@@ -453,6 +467,8 @@ def start(state, lifetime):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    if sys.argv[1:2] == ["guard"]:
+        return guard(int(sys.argv[2]), sys.argv[3:])
     parser.add_argument("command", choices=["start", "stop", "run", "supervise"])
     parser.add_argument("state", help="state folder")
     parser.add_argument("--lifetime", type=int, default=DEFAULT_LIFETIME,

@@ -170,10 +170,12 @@ std::vector<RecordedRequest> FaultServer::requests(const std::string& id) const 
     for (const auto& [unused, node] : tree.get_child("requests")) {
         static_cast<void>(unused);
         RecordedRequest request;
-        request.number = node.get<int>("n");
-        request.connection = node.get<long>("connection");
-        request.connectionRequest = node.get<int>("connection_request");
-        request.tls = node.get<bool>("tls");
+        // Numbers are read as text: property_tree's numeric reads trip GCC's
+        // maybe-uninitialized warning in sanitizer builds.
+        request.number = std::stoi(node.get<std::string>("n"));
+        request.connection = std::stol(node.get<std::string>("connection"));
+        request.connectionRequest = std::stoi(node.get<std::string>("connection_request"));
+        request.tls = node.get<std::string>("tls") == "true";
         request.method = node.get<std::string>("method");
         request.target = node.get<std::string>("target");
         request.requestLine = node.get<std::string>("request_line");
