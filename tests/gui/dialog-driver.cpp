@@ -1,0 +1,49 @@
+// Runs the progress dialog on the front end the environment selects, with a
+// scripted worker in place of the setup flow, for the window and terminal
+// tests:
+//   dialog-driver            status line, then one per cent per step, never done
+//   dialog-driver --error    the error box first, then the finish message
+// Prints "worker stopped" when the worker saw the stop request and
+// "result=N" with the dialog's result.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "platform/DialogHostFactory.h"
+#include "setup/CUpdateProgressDlg.h"
+#include "setup/UiText.h"
+
+int main(int argc, char** argv) {
+    const bool errorFirst = argc > 1 && std::strcmp(argv[1], "--error") == 0;
+    const char* step = std::getenv("DRIVER_STEP_MS");
+    const auto stepTime = std::chrono::milliseconds(step ? std::atoi(step) : 200);
+
+    CUpdateProgressDlg::Hooks hooks;
+    hooks.readPayload = [] { return PayloadInfo{}; };
+    hooks.isDownloadComplete = [](const CUpdateProgressDlg&) { return false; };
+    hooks.runSetup = [errorFirst, stepTime](CUpdateProgressDlg& dialog) {
+        if (errorFirst) {
+            dialog.showErrorBox(L"Download Error (system code: 6). ");
+            dialog.postMessage(makeFinishMessage());
+            return;
+        }
+        dialog.postMessage(makeStatusMessage(std::make_unique<std::wstring>(uiText(10))));
+        for (int percent = 1; !dialog.waitForStop(stepTime); percent = percent % 99 + 1) {
+            dialog.postMessage(
+                makeProgressMessage(percent, uiText(11) + L": " + std::to_wstring(percent) + L"%"));
+        }
+        std::puts("worker stopped");
+    };
+
+    const auto host = platform::createDialogHost();
+    int result = 0;
+    {
+        CUpdateProgressDlg dialog(*host, hooks);
+        result = dialog.DoModal();
+    }
+    std::printf("result=%d\n", result);
+    return 0;
+}

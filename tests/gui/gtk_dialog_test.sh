@@ -1,0 +1,119 @@
+#!/usr/bin/env bash
+# The GTK window under Xvfb and openbox: screenshots in English and Russian,
+# the close box asks first, "No, continue" keeps the run going, "Yes" ends it;
+# the error box. Screenshots stay in the output folder.
+#   gtk_dialog_test.sh DRIVER OUTPUT_FOLDER
+set -euo pipefail
+driver=$1
+out=$2
+rm -rf "$out"
+mkdir -p "$out"
+
+display=""
+for n in $(seq 90 150); do
+    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
+        display=$n
+        break
+    fi
+done
+[ -n "$display" ] || { echo "no free display number" >&2; exit 1; }
+
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+}
+trap cleanup EXIT
+
+Xvfb ":$display" -screen 0 640x480x24 -nolisten tcp >"$out/xvfb.log" 2>&1 &
+pids+=($!)
+export DISPLAY=":$display"
+# Title searches with non-ASCII text need a UTF-8 locale in the tools.
+export LC_ALL=C.UTF-8
+for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+openbox --sm-disable >"$out/openbox.log" 2>&1 &
+pids+=($!)
+sleep 1
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# The id of the window titled exactly $1, from the window manager's list:
+# without the user's locale installed GTK sets only the UTF-8 title, which
+# wmctrl reads and xdotool's title search does not.
+find_window() {
+    wmctrl -l | while read -r id _ _ title; do
+        if [ "$title" = "$1" ]; then echo $((id)); break; fi
+    done
+}
+
+# Waits up to 30 s (the machine may be busy) for a window titled $1; prints its id.
+window() {
+    for _ in $(seq 300); do
+        local id
+        id=$(find_window "$1")
+        if [ -n "$id" ]; then echo "$id"; return 0; fi
+        sleep 0.1
+    done
+    return 1
+}
+
+gone() {
+    for _ in $(seq 50); do
+        [ -z "$(find_window "$1")" ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+shot() { import -window root "$out/$1.png"; }
+
+# One language: open, ask to close and decline, ask again and accept.
+run_language() {
+    local tag=$1 caption=$2 question=$3
+    LC_ALL= LANG=$4 "$driver" >"$out/$tag.log" 2>&1 &
+    local pid=$!
+    pids+=($pid)
+    local main
+    main=$(window "$caption") || fail "$tag: no window titled $caption"
+    sleep 1.5
+    shot "$tag-window"
+
+    wmctrl -i -c "$main"
+    local box
+    box=$(window "$question") || fail "$tag: closing did not ask"
+    sleep 0.5
+    shot "$tag-confirmation"
+    xdotool windowactivate --sync "$box"
+    xdotool key Tab Return  # the second button: continue
+    gone "$question" || fail "$tag: the question stayed open"
+    sleep 1
+    kill -0 "$pid" 2>/dev/null || fail "$tag: declining ended the run"
+    shot "$tag-continued"
+    cmp -s "$out/$tag-window.png" "$out/$tag-continued.png" && fail "$tag: progress stood still"
+
+    wmctrl -i -c "$main"
+    box=$(window "$question") || fail "$tag: second close did not ask"
+    xdotool windowactivate --sync "$box"
+    xdotool key Return  # the default button: Yes
+    for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -0 "$pid" 2>/dev/null && fail "$tag: Yes did not end the run"
+    grep -q '^worker stopped$' "$out/$tag.log" || fail "$tag: the worker was not stopped"
+    grep -q '^result=2$' "$out/$tag.log" || fail "$tag: wrong result: $(cat "$out/$tag.log")"
+}
+
+run_language en "WrenKit installation" "Closing of downloader" en_US.UTF-8
+run_language ru "Установка WrenKit" "Загрытие программы" ru_RU.UTF-8
+
+# The worker's error box, answered with Enter: the dialog finishes.
+LC_ALL= LANG=en_US.UTF-8 "$driver" --error >"$out/error.log" 2>&1 &
+pid=$!
+pids+=($pid)
+box=$(window "Error!") || { wmctrl -l; shot error-missing; fail "no error box"; }
+sleep 0.5
+shot "error-box"
+xdotool windowactivate --sync "$box"
+xdotool key Return
+for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+grep -q '^result=1$' "$out/error.log" || fail "error box: $(cat "$out/error.log")"
+
+echo "screenshots in $out"

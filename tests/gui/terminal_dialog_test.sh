@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# The terminal front end inside tmux: the progress line is redrawn in place,
+# Ctrl-C asks first, "2" keeps the run going, "1" ends it. Then without a
+# terminal: a line per change of percent.
+#   terminal_dialog_test.sh DRIVER OUTPUT_FOLDER
+set -euo pipefail
+driver=$1
+out=$2
+rm -rf "$out"
+mkdir -p "$out"
+socket="websetup-term-$$"
+tmux_() { tmux -L "$socket" "$@"; }
+trap 'tmux_ kill-server 2>/dev/null || true' EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    tmux_ capture-pane -p -t run >&2 || true
+    exit 1
+}
+
+screen() { tmux_ capture-pane -p -t run; }
+
+# Waits up to 30 s for the pane to show the text $1.
+expect() {
+    for _ in $(seq 300); do
+        screen | grep -qF -- "$1" && return 0
+        sleep 0.1
+    done
+    fail "never shown: $1"
+}
+
+tmux_ new-session -d -s run -x 120 -y 30 \
+    "env -u DISPLAY -u WAYLAND_DISPLAY LANG=en_US.UTF-8 DRIVER_STEP_MS=100 '$driver'; echo EXITED; sleep 60"
+expect "WrenKit installation"
+expect "Progress: 3%"
+# One line redrawn in place, not a line per report.
+[ "$(screen | grep -c 'Progress:')" -eq 1 ] || fail "the progress line was not redrawn in place"
+
+tmux_ send-keys -t run C-c
+expect "Do you want to stop download process?"
+screen >"$out/question.txt"
+tmux_ send-keys -t run 2 Enter
+sleep 1
+screen | grep -q EXITED && fail "declining ended the run"
+before=$(screen | grep -o 'Progress: [0-9]*%' | tail -1)
+sleep 1
+after=$(screen | grep -o 'Progress: [0-9]*%' | tail -1)
+[ "$before" != "$after" ] || fail "progress stood still after declining"
+
+tmux_ send-keys -t run C-c
+expect "Do you want to stop download process?"
+tmux_ send-keys -t run 1 Enter
+expect "EXITED"
+screen >"$out/ended.txt"
+screen | grep -q "worker stopped" || fail "the worker was not stopped"
+screen | grep -q "result=2" || fail "wrong result"
+
+# Without a terminal on stderr: a plain line per change of percent.
+env -u DISPLAY -u WAYLAND_DISPLAY LANG=ru_RU.UTF-8 DRIVER_STEP_MS=50 \
+    "$driver" </dev/null >"$out/plain.out" 2>"$out/plain.err" &
+pid=$!
+sleep 1
+kill -INT "$pid"
+wait "$pid" || true
+grep -q '^  3%  Прогресс: 3%$' "$out/plain.err" || fail "no plain progress lines: $(head "$out/plain.err")"
+grep -q '^result=2$' "$out/plain.out" || fail "an interrupt without a terminal must still end the run"
+echo "pane captures in $out"
