@@ -158,7 +158,9 @@ void CUpdateProgressDlg::onMessage(SetupMessage message) {
 void CUpdateProgressDlg::OnSetupProgress(std::unique_ptr<ProgressReport> report) {
     if (!report) return;
     m_host.setProgressPosition(report->percent);
-    if (m_hooks.isDownloadComplete && m_hooks.isDownloadComplete(*this)) {
+    const bool complete = m_hooks.isDownloadComplete ? m_hooks.isDownloadComplete(*this)
+                                                     : m_downloader.downloadInfo().isComplete();
+    if (complete) {
         stopWorker();
         if (m_hooks.launchInstaller) m_hooks.launchInstaller(*this);
         endRun(1);

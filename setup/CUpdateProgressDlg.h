@@ -12,6 +12,7 @@
 
 #include "app/PayloadInfo.h"
 #include "app/ProductCatalog.h"
+#include "downloader/Downloader.h"
 #include "platform/DialogHost.h"
 #include "setup/SetupMessages.h"
 #include "websetup/BuildConfig.h"
@@ -35,8 +36,8 @@ public:
         // showErrorBox; returns when the flow has ended or stopRequested().
         std::function<void(CUpdateProgressDlg&)> runSetup;
         // Interface thread: whether the download is complete, asked for every
-        // progress report.
-        std::function<bool(const CUpdateProgressDlg&)> isDownloadComplete;
+        // progress report. Empty: m_downloader's record is asked.
+        std::function<bool(CUpdateProgressDlg&)> isDownloadComplete;
         // Interface thread, after the worker has ended: starts the installer.
         std::function<void(CUpdateProgressDlg&)> launchInstaller;
         // The build's catalogue key and where the settings come from.
@@ -89,6 +90,10 @@ public:
     std::u16string m_contentType;
     std::u16string m_avastUrl;
     PayloadInfo m_payload;  // what is left after the six named settings
+
+    // Driven by the worker; its record is read by the completion test and
+    // the launch on the interface thread.
+    Downloader m_downloader;
 
 private:
     // Interface thread.

@@ -123,6 +123,12 @@ TEST_F(ProgressDialogTest, ProgressTextIsCutToTheReportsCapacity) {
 TEST_F(ProgressDialogTest, CompletionStopsTheWorkerLaunchesOnceAndEnds) {
     worker([this](CUpdateProgressDlg& dialog) {
         dialog.postMessage(makeProgressMessage(50, L"Progress: 50%"));
+        // The record turns complete only after that report was handled.
+        const auto deadline = std::chrono::steady_clock::now() + 5s;
+        while (host.progressText() != L"Progress: 50%" &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(1ms);
+        }
         complete = true;
         dialog.postMessage(makeProgressMessage(100, L""));
         dialog.postMessage(makeProgressMessage(100, L""));
