@@ -72,10 +72,10 @@ PayloadInfo readOwnPayloadInfo() {
     return path.empty() ? PayloadInfo() : readPayloadInfo(path);
 }
 
-std::u16string takeSetting(PayloadInfo& payload, std::string_view key) {
+std::wstring takeSetting(PayloadInfo& payload, std::string_view key) {
     const auto found = payload.find(key);
     if (found == payload.end()) return {};
-    std::u16string value = decodeSettingValue(found->second);
+    std::wstring value = decodeSettingValue(found->second);
     payload.erase(found);
     return value;
 }

@@ -55,4 +55,4 @@ PayloadInfo readOwnPayloadInfo();
 
 // Returns the decoded value stored under key (empty text when absent) and
 // removes the key, so that what is left over can be passed on as a whole.
-std::u16string takeSetting(PayloadInfo& payload, std::string_view key);
+std::wstring takeSetting(PayloadInfo& payload, std::string_view key);

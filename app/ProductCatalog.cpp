@@ -7,31 +7,31 @@
 namespace {
 
 constexpr ProductCatalog kCatalog{{
-    {1, "pixelorb", u"PixelOrb", u"pixel_orb", "https://get.pixelorb-app.com", "/app/download"},
-    {2, "vorabrowser", u"Vora Browser", u"vora_browser", "https://vorabrowser-web.net",
+    {1, "pixelorb", L"PixelOrb", L"pixel_orb", "https://get.pixelorb-app.com", "/app/download"},
+    {2, "vorabrowser", L"Vora Browser", L"vora_browser", "https://vorabrowser-web.net",
      "/distr/browser"},
-    {3, "reelbox", u"Reel Box", u"reel_box", "https://reelbox-player.com", "/download_distr"},
-    {4, "modfixer", u"MOD Fixer", u"mod_fixer", "https://www.modfixer-tool.com",
+    {3, "reelbox", L"Reel Box", L"reel_box", "https://reelbox-player.com", "/download_distr"},
+    {4, "modfixer", L"MOD Fixer", L"mod_fixer", "https://www.modfixer-tool.com",
      "/program/download.html"},
-    {5, "wrnkit", u"WrenKit", u"wren_kit", "https://get.wrenkit-app.com", "/app/download"},
-    {6, "docscope", u"DocScope", u"doc_scope", "https://docscope-reader.com",
+    {5, "wrnkit", L"WrenKit", L"wren_kit", "https://get.wrenkit-app.com", "/app/download"},
+    {6, "docscope", L"DocScope", L"doc_scope", "https://docscope-reader.com",
      "/static/distr/doc_scope_setup.exe"},
-    {7, "glyphsafe", u"GlyphSafe", u"glyph_safe", "https://www.glyphsafe-soft.com",
+    {7, "glyphsafe", L"GlyphSafe", L"glyph_safe", "https://www.glyphsafe-soft.com",
      "/programs/glyph_safe/download/windows"},
-    {8, "typeyard", u"TypeYard", u"type_yard", "https://www.typeyard-soft.com",
+    {8, "typeyard", L"TypeYard", L"type_yard", "https://www.typeyard-soft.com",
      "/programs/type_yard/download/windows"},
-    {9, "paperturnix", u"Paper Turnix", u"paper_turnix", "https://paperturnix-app.com",
+    {9, "paperturnix", L"Paper Turnix", L"paper_turnix", "https://paperturnix-app.com",
      "/static/distr/paper_turnix_setup.exe"},
-    {10, "clipfetch", u"ClipFetch", u"clip_fetch", "https://clipfetch-app.net", "/download/pure"},
-    {11, "soundturnix", u"Sound Turnix", u"sound_turnix", "https://soundturnix-app.com",
+    {10, "clipfetch", L"ClipFetch", L"clip_fetch", "https://clipfetch-app.net", "/download/pure"},
+    {11, "soundturnix", L"Sound Turnix", L"sound_turnix", "https://soundturnix-app.com",
      "/static/distr/sound_turnix_setup.exe"},
-    {12, "orbitbrowser", u"Orbit Browser", u"orbit_browser", "https://orbitbrowser-web.com",
+    {12, "orbitbrowser", L"Orbit Browser", L"orbit_browser", "https://orbitbrowser-web.com",
      "/static/distr/orbit_browser_setup.exe"},
-    {13, "vaulto", u"Vault-O", u"vault_o", "https://vaulto-secure.com",
+    {13, "vaulto", L"Vault-O", L"vault_o", "https://vaulto-secure.com",
      "/static/distr/vault_o_setup.exe"},
-    {14, "mira", u"Mira", u"mira", "https://mira-assistant-app.com",
+    {14, "mira", L"Mira", L"mira", "https://mira-assistant-app.com",
      "/static/distr/mira_setup.exe"},
-    {15, "cubestart", u"CubeStart", u"cubestart", "https://cubestart-home.com",
+    {15, "cubestart", L"CubeStart", L"cubestart", "https://cubestart-home.com",
      "/download/cubestart_setup.exe"},
 }};
 
@@ -50,14 +50,14 @@ ProductId productIdFromKey(std::string_view key) {
     return found == kCatalog.end() ? 0 : found->id;
 }
 
-std::u16string productDisplayName(ProductId id) {
+std::wstring productDisplayName(ProductId id) {
     const ProductRow* row = findRow(id);
-    return row ? std::u16string(row->displayName) : std::u16string();
+    return row ? std::wstring(row->displayName) : std::wstring();
 }
 
-std::u16string productFileStem(ProductId id) {
+std::wstring productFileStem(ProductId id) {
     const ProductRow* row = findRow(id);
-    return row ? std::u16string(row->fileStem) : std::u16string();
+    return row ? std::wstring(row->fileStem) : std::wstring();
 }
 
 std::string productDownloadUrl(ProductId id) {

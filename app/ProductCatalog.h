@@ -15,8 +15,8 @@ using ProductId = std::int32_t;
 struct ProductRow {
     ProductId id;
     std::string_view key;  // lower-case ASCII
-    std::u16string_view displayName;
-    std::u16string_view fileStem;
+    std::wstring_view displayName;
+    std::wstring_view fileStem;
     // The product's own web site (scheme and host) and the path of its
     // download endpoint or installer file on it.
     std::string_view host;
@@ -32,8 +32,8 @@ const ProductCatalog& productCatalog();
 ProductId productIdFromKey(std::string_view key);
 
 // The row's columns; empty text for an id outside 1 to 15.
-std::u16string productDisplayName(ProductId id);
-std::u16string productFileStem(ProductId id);
+std::wstring productDisplayName(ProductId id);
+std::wstring productFileStem(ProductId id);
 
 // The row's absolute HTTPS download address. When the build sets
 // buildconfig::kDownloadHostOverride, that scheme and host replace the row's

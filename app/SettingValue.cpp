@@ -6,39 +6,39 @@
 
 namespace {
 
-std::optional<char16_t> hexDigitValue(char16_t unit) {
-    if (unit >= u'0' && unit <= u'9') return static_cast<char16_t>(unit - u'0');
-    if (unit >= u'a' && unit <= u'f') return static_cast<char16_t>(unit - u'a' + 10);
-    if (unit >= u'A' && unit <= u'F') return static_cast<char16_t>(unit - u'A' + 10);
+std::optional<wchar_t> hexDigitValue(wchar_t unit) {
+    if (unit >= L'0' && unit <= L'9') return static_cast<wchar_t>(unit - L'0');
+    if (unit >= L'a' && unit <= L'f') return static_cast<wchar_t>(unit - L'a' + 10);
+    if (unit >= L'A' && unit <= L'F') return static_cast<wchar_t>(unit - L'A' + 10);
     return std::nullopt;
 }
 
 }  // namespace
 
-std::u16string urlDecode(std::u16string_view text) {
+std::wstring urlDecode(std::wstring_view text) {
     const std::size_t length = text.size();
-    std::u16string output;
+    std::wstring output;
     output.reserve(length);
     std::size_t i = 0;
     while (i < length) {
-        const char16_t unit = text[i];
-        if (unit == u'+') {
-            output.push_back(u' ');
+        const wchar_t unit = text[i];
+        if (unit == L'+') {
+            output.push_back(L' ');
             ++i;
             continue;
         }
         const auto high =
-            unit == u'%' && i + 1 < length ? hexDigitValue(text[i + 1]) : std::nullopt;
+            unit == L'%' && i + 1 < length ? hexDigitValue(text[i + 1]) : std::nullopt;
         if (!high) {
             output.push_back(unit);
             ++i;
             continue;
         }
         const auto low = i + 2 < length ? hexDigitValue(text[i + 2]) : std::nullopt;
-        output.push_back(low ? static_cast<char16_t>(*high * 16 + *low) : *high);
+        output.push_back(low ? static_cast<wchar_t>(*high * 16 + *low) : *high);
         i += 3;
     }
     return output;
 }
 
-std::u16string decodeSettingValue(std::string_view raw) { return urlDecode(utf8ToUtf16(raw)); }
+std::wstring decodeSettingValue(std::string_view raw) { return urlDecode(utf8ToWide(raw)); }

@@ -20,8 +20,8 @@
 //   on with the unit after it. Nothing of the text is dropped and no NUL unit
 //   is invented where the stored text had none.
 // - Every other unit is copied unchanged.
-std::u16string urlDecode(std::u16string_view text);
+std::wstring urlDecode(std::wstring_view text);
 
 // Converts a stored value from UTF-8 to UTF-16 (invalid sequences skipped) and
 // then applies urlDecode.
-std::u16string decodeSettingValue(std::string_view raw);
+std::wstring decodeSettingValue(std::string_view raw);

@@ -3,14 +3,13 @@
 #include <string>
 #include <string_view>
 
-// The program's wide text is UTF-16 held in std::u16string on every platform:
-// what the user sees and what is handed to the installer is UTF-16 on the home
-// platform, and a per-cent escape decodes to exactly one UTF-16 unit, which
-// std::wstring (32-bit units on Linux) would not model.
+// The program's wide text is std::wstring: UTF-16 on the home platform, where
+// it meets the system's wide interfaces directly, and UTF-32 on Linux. A
+// per-cent escape of a setting decodes to one wide unit either way.
 //
 // Both conversions drop invalid input (a stray continuation byte, an unpaired
 // surrogate) instead of failing: the texts come from stamped settings and
 // server answers, and a damaged character must not cost the whole text.
 
-std::u16string utf8ToUtf16(std::string_view text);
-std::string utf16ToUtf8(std::u16string_view text);
+std::wstring utf8ToWide(std::string_view text);
+std::string wideToUtf8(std::wstring_view text);

@@ -2,22 +2,12 @@
 
 #include <boost/algorithm/string/case_conv.hpp>
 #include <boost/format.hpp>
-#include <boost/locale/encoding_utf.hpp>
 #include <locale>
 #include <stdexcept>
 #include <utility>
 
 #include "setup/CMessageBoxDialog.h"
 #include "setup/UiText.h"
-
-namespace {
-
-std::wstring toWide(std::u16string_view text) {
-    return boost::locale::conv::utf_to_utf<wchar_t>(text.data(), text.data() + text.size(),
-                                                    boost::locale::conv::skip);
-}
-
-}  // namespace
 
 CUpdateProgressDlg::CUpdateProgressDlg(platform::DialogHost& host, Hooks hooks)
     : m_host(host), m_hooks(std::move(hooks)), m_interfaceThread(std::this_thread::get_id()) {}
@@ -45,12 +35,12 @@ bool CUpdateProgressDlg::OnInitDialog() {
     m_contentAddress = takeSetting(m_payload, "contentAddress");
     m_avastUrl = takeSetting(m_payload, "avastUrl");
     m_productKey = m_hooks.productKey;
-    m_silentMode = takeSetting(m_payload, "silentMode") == u"true";
+    m_silentMode = takeSetting(m_payload, "silentMode") == L"true";
     boost::algorithm::to_lower(m_productKey, std::locale::classic());
     m_productId = productIdFromKey(m_productKey);
     if (m_productId == 0) throw std::runtime_error("Invalid installer!");
 
-    m_host.setCaption((boost::wformat(uiText(8)) % toWide(productDisplayName(m_productId))).str());
+    m_host.setCaption((boost::wformat(uiText(8)) % productDisplayName(m_productId)).str());
     m_stopRequested = false;
     m_host.showWindow();
     m_host.setProgressText(uiText(9));

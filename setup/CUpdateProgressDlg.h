@@ -84,11 +84,11 @@ public:
     ProductId m_productId = 0;
     bool m_silentMode = false;
     std::string m_productKey;
-    std::u16string m_vid;
-    std::u16string m_partnerId;
-    std::u16string m_contentAddress;
-    std::u16string m_contentType;
-    std::u16string m_avastUrl;
+    std::wstring m_vid;
+    std::wstring m_partnerId;
+    std::wstring m_contentAddress;
+    std::wstring m_contentType;
+    std::wstring m_avastUrl;
     PayloadInfo m_payload;  // what is left after the six named settings
 
     // Driven by the worker; its record is read by the completion test and

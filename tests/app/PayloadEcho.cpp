@@ -8,7 +8,7 @@
 
 int main() {
     for (const auto& [key, value] : readOwnPayloadInfo()) {
-        std::cout << utf16ToUtf8(utf8ToUtf16(key)) << '=' << utf16ToUtf8(decodeSettingValue(value))
+        std::cout << wideToUtf8(utf8ToWide(key)) << '=' << wideToUtf8(decodeSettingValue(value))
                   << '\n';
     }
     return std::cout.flush() ? 0 : 1;

@@ -36,17 +36,17 @@ TEST(ProductCatalog, EveryRowIsReachableByItsKeyAndHasAnHttpsAddress) {
 }
 
 TEST(ProductCatalog, RowsWithBehaviourElsewhere) {
-    EXPECT_EQ(productDisplayName(3), u"Reel Box");
-    EXPECT_EQ(productDisplayName(5), u"WrenKit");
-    EXPECT_EQ(productFileStem(5), u"wren_kit");
-    EXPECT_EQ(productDisplayName(13), u"Vault-O");
-    EXPECT_EQ(productFileStem(13), u"vault_o");
+    EXPECT_EQ(productDisplayName(3), L"Reel Box");
+    EXPECT_EQ(productDisplayName(5), L"WrenKit");
+    EXPECT_EQ(productFileStem(5), L"wren_kit");
+    EXPECT_EQ(productDisplayName(13), L"Vault-O");
+    EXPECT_EQ(productFileStem(13), L"vault_o");
 }
 
 TEST(ProductCatalog, IdsOutsideTheTableGiveEmptyText) {
     for (const ProductId id : {0, 16, -1, INT_MIN, INT_MAX}) {
-        EXPECT_EQ(productDisplayName(id), u"") << id;
-        EXPECT_EQ(productFileStem(id), u"") << id;
+        EXPECT_EQ(productDisplayName(id), L"") << id;
+        EXPECT_EQ(productFileStem(id), L"") << id;
         EXPECT_EQ(productDownloadUrl(id), "") << id;
         EXPECT_EQ(productDownloadUrl(id, "https://127.0.0.1:8443"), "") << id;
     }

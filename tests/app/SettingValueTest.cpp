@@ -7,24 +7,24 @@ namespace {
 
 TEST(UrlDecode, DecodesEscapesAndPlusAndKeepsMalformedPerCentSigns) {
     const struct {
-        std::u16string_view text;
-        std::u16string expected;
+        std::wstring_view text;
+        std::wstring expected;
     } cases[] = {
-        {u"", u""},
-        {u"a+b%3Ac%2f", u"a b:c/"},
-        {u"%41%4", u"A\u0004"},
+        {L"", L""},
+        {L"a+b%3Ac%2f", L"a b:c/"},
+        {L"%41%4", L"A\u0004"},
         // One digit still consumes two units after the "%".
-        {u"%4g!", u"\u0004!"},
+        {L"%4g!", L"\u0004!"},
         // No hexadecimal digit after "%": the "%" is kept and nothing dropped.
-        {u"%zz", u"%zz"},
-        {u"100%", u"100%"},
-        {u"%%41", u"%A"},
-        {u"%+", u"% "},
+        {L"%zz", L"%zz"},
+        {L"100%", L"100%"},
+        {L"%%41", L"%A"},
+        {L"%+", L"% "},
         // High escapes give one unit each, never a combined UTF-8 character.
-        {u"%e9%FF", u"\u00e9\u00ff"},
-        {u"%D0%9F", u"\u00d0\u009f"},
-        {u"%00", std::u16string(1, u'\0')},
-        {u"\u041c\u0438\u0440+%2B", u"\u041c\u0438\u0440 +"},
+        {L"%e9%FF", L"\u00e9\u00ff"},
+        {L"%D0%9F", L"\u00d0\u009f"},
+        {L"%00", std::wstring(1, L'\0')},
+        {L"\u041c\u0438\u0440+%2B", L"\u041c\u0438\u0440 +"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(urlDecode(c.text), c.expected) << "input length " << c.text.size();
@@ -34,14 +34,14 @@ TEST(UrlDecode, DecodesEscapesAndPlusAndKeepsMalformedPerCentSigns) {
 TEST(DecodeSettingValue, ConvertsUtf8FirstAndSkipsInvalidBytes) {
     const struct {
         std::string_view raw;
-        std::u16string expected;
+        std::wstring expected;
     } cases[] = {
-        {"https%3A%2F%2Fexample.com%2Fa%3Fb%3D1%26c%3Dd+e", u"https://example.com/a?b=1&c=d e"},
+        {"https%3A%2F%2Fexample.com%2Fa%3Fb%3D1%26c%3Dd+e", L"https://example.com/a?b=1&c=d e"},
         {"\xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82%2C+%D0",
-         u"\u041f\u0440\u0438\u0432\u0435\u0442, \u00d0"},
+         L"\u041f\u0440\u0438\u0432\u0435\u0442, \u00d0"},
         {"a\xff"
          "b\xd0",
-         u"ab"},
+         L"ab"},
     };
     for (const auto& c : cases) EXPECT_EQ(decodeSettingValue(c.raw), c.expected) << c.raw;
 }
@@ -49,11 +49,11 @@ TEST(DecodeSettingValue, ConvertsUtf8FirstAndSkipsInvalidBytes) {
 TEST(TakeSetting, ReturnsTheDecodedValueAndRemovesTheKey) {
     PayloadInfo payload{{"vid", "4%2B2"}, {"silentMode", "1"}};
 
-    EXPECT_EQ(takeSetting(payload, "vid"), u"4+2");
+    EXPECT_EQ(takeSetting(payload, "vid"), L"4+2");
     EXPECT_EQ(payload.count("vid"), 0u);
     EXPECT_EQ(payload.size(), 1u);
 
-    EXPECT_EQ(takeSetting(payload, "partnerId"), u"");
+    EXPECT_EQ(takeSetting(payload, "partnerId"), L"");
     EXPECT_EQ(payload.size(), 1u);
 }
 

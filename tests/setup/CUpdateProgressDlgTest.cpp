@@ -249,7 +249,7 @@ TEST_F(ProgressDialogTest, UnknownKeyThrowsBeforeAnythingIsShown) {
     }
     EXPECT_TRUE(host.log().empty());
     EXPECT_FALSE(workerRan);
-    EXPECT_EQ(dialog.m_vid, u"7");
+    EXPECT_EQ(dialog.m_vid, L"7");
     EXPECT_EQ(dialog.m_payload.size(), 1u);
 }
 
@@ -263,7 +263,7 @@ TEST_F(ProgressDialogTest, SettingsAreTakenOutAndTheKeyFolded) {
                           Case{"true ", false}, Case{"1", false}, Case{nullptr, false}}) {
         SCOPED_TRACE(c.silentMode ? c.silentMode : "(none)");
         payload = {{"vid", "v%31"},         {"partnerId", "p"}, {"contentType", "10"},
-                   {"contentAddress", "a"}, {"avastUrl", "u"},  {"extra", "%41"}};
+                   {"contentAddress", "a"}, {"avastUrl", "L"},  {"extra", "%41"}};
         if (c.silentMode) payload["silentMode"] = c.silentMode;
         worker([](CUpdateProgressDlg&) {});
         CUpdateProgressDlg dialog(host, hooks);
@@ -271,11 +271,11 @@ TEST_F(ProgressDialogTest, SettingsAreTakenOutAndTheKeyFolded) {
         EXPECT_EQ(dialog.m_productKey, "wrnkit");
         EXPECT_NE(dialog.m_productId, 0);
         EXPECT_EQ(dialog.m_silentMode, c.expected);
-        EXPECT_EQ(dialog.m_vid, u"v1");
-        EXPECT_EQ(dialog.m_partnerId, u"p");
-        EXPECT_EQ(dialog.m_contentType, u"10");
-        EXPECT_EQ(dialog.m_contentAddress, u"a");
-        EXPECT_EQ(dialog.m_avastUrl, u"u");
+        EXPECT_EQ(dialog.m_vid, L"v1");
+        EXPECT_EQ(dialog.m_partnerId, L"p");
+        EXPECT_EQ(dialog.m_contentType, L"10");
+        EXPECT_EQ(dialog.m_contentAddress, L"a");
+        EXPECT_EQ(dialog.m_avastUrl, L"L");
         ASSERT_EQ(dialog.m_payload.size(), 1u);
         EXPECT_EQ(dialog.m_payload.begin()->second, "%41");  // left encoded
     }

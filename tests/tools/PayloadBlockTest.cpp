@@ -21,7 +21,7 @@ TEST(PayloadBlock, EveryValueReadsBackUnchanged) {
     ASSERT_EQ(payload.size(), settings.size());
     for (const auto& [key, value] : settings) {
         ASSERT_EQ(payload.count(key), 1u) << key;
-        EXPECT_EQ(utf16ToUtf8(decodeSettingValue(payload.at(key))), value) << key;
+        EXPECT_EQ(wideToUtf8(decodeSettingValue(payload.at(key))), value) << key;
     }
 }
 

@@ -46,7 +46,7 @@ TEST_F(StampTool, StubReadsBackEveryValue) {
     PayloadInfo payload = readPayloadInfo(out);
     EXPECT_EQ(payload.size(), kRoundTripValues.size());
     for (std::size_t i = 0; i < kRoundTripValues.size(); ++i) {
-        EXPECT_EQ(utf16ToUtf8(takeSetting(payload, "k" + std::to_string(i))), kRoundTripValues[i]);
+        EXPECT_EQ(wideToUtf8(takeSetting(payload, "k" + std::to_string(i))), kRoundTripValues[i]);
     }
 }
 

@@ -39,7 +39,7 @@ std::optional<std::string> keyProblem(std::string_view key) {
 }
 
 std::optional<std::string> valueProblem(std::string_view value) {
-    if (utf16ToUtf8(utf8ToUtf16(value)) != value) return "the value is not valid UTF-8 text";
+    if (wideToUtf8(utf8ToWide(value)) != value) return "the value is not valid UTF-8 text";
     return std::nullopt;
 }
 

@@ -19,9 +19,9 @@ std::string describeSettings(const std::string& path) {
     }
     std::string text;
     for (const auto& [key, value] : payload) {
-        text.append(utf16ToUtf8(utf8ToUtf16(key)))
+        text.append(wideToUtf8(utf8ToWide(key)))
             .append("=")
-            .append(utf16ToUtf8(decodeSettingValue(value)))
+            .append(wideToUtf8(decodeSettingValue(value)))
             .append("\n");
     }
     return text;
