@@ -1,0 +1,41 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace platform {
+
+// The shared temporary folder can be written by every user and its file
+// names are predictable, so the setup flow keeps its files in a folder of
+// its own inside it.
+
+// Returns "<tempRoot>/websetup-<uid>", creating it with mode 0700 when it
+// does not exist. An existing entry is accepted only when it is a directory
+// (not a symbolic link) owned by the calling user; group and other access is
+// then taken away. Throws std::runtime_error naming the reason otherwise.
+// Any thread.
+std::string privateTempFolder(const std::string& tempRoot);
+
+// Leaves the file at path readable, writable and executable by its owner
+// only, without following a symbolic link; false when it cannot.
+bool restrictToOwner(const std::string& path);
+
+// An exclusive advisory lock on a file, held until destruction (or the end of
+// the process). The file is created with mode 0600 if it does not exist.
+class FileLock {
+public:
+    ~FileLock();
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+    // Null when another open file description holds the lock; throws
+    // std::runtime_error when the file cannot be opened (a symbolic link at
+    // path is refused) or locked for another reason. Never blocks.
+    static std::unique_ptr<FileLock> tryLock(const std::string& path);
+
+private:
+    explicit FileLock(int fd) : m_fd(fd) {}
+    int m_fd;
+};
+
+}  // namespace platform

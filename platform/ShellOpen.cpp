@@ -1,0 +1,188 @@
+#include "platform/ShellOpen.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <boost/locale/encoding_utf.hpp>
+#include <cerrno>
+#include <cstring>
+
+namespace platform {
+
+std::vector<std::wstring> splitCommandLine(std::wstring_view text) {
+    std::vector<std::wstring> arguments;
+    std::wstring current;
+    bool inArgument = false;
+    bool quoted = false;
+    for (std::size_t i = 0; i < text.size();) {
+        const wchar_t c = text[i];
+        if ((c == L' ' || c == L'\t') && !quoted) {
+            if (inArgument) arguments.push_back(std::move(current));
+            current.clear();
+            inArgument = false;
+            ++i;
+            continue;
+        }
+        inArgument = true;
+        if (c == L'\\') {
+            std::size_t count = 0;
+            while (i < text.size() && text[i] == L'\\') {
+                ++count;
+                ++i;
+            }
+            if (i < text.size() && text[i] == L'"') {
+                current.append(count / 2, L'\\');
+                if (count % 2 == 1) {
+                    current.push_back(L'"');
+                    ++i;
+                }
+            } else {
+                current.append(count, L'\\');
+            }
+        } else if (c == L'"') {
+            if (quoted && i + 1 < text.size() && text[i + 1] == L'"') {
+                current.push_back(L'"');
+                i += 2;
+            } else {
+                quoted = !quoted;
+                ++i;
+            }
+        } else {
+            current.push_back(c);
+            ++i;
+        }
+    }
+    if (inArgument) arguments.push_back(std::move(current));
+    return arguments;
+}
+
+namespace {
+
+std::string toUtf8(std::wstring_view text) {
+    return boost::locale::conv::utf_to_utf<char>(text.data(), text.data() + text.size(),
+                                                 boost::locale::conv::skip);
+}
+
+std::string errnoText(const std::string& what, int error) {
+    return what + ": " + std::strerror(error);
+}
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd = -1) : m_fd(fd) {}
+    ~Descriptor() { reset(); }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return m_fd; }
+    void reset() {
+        // Nothing was written through these descriptors that a close could lose.
+        if (m_fd >= 0) ::close(m_fd);
+        m_fd = -1;
+    }
+
+private:
+    int m_fd;
+};
+
+// True for an ELF file or a "#!" script; sets owner execution on it if
+// missing. Opened without following a symbolic link at the last step.
+bool prepareProgram(const std::string& path, std::string& error) {
+    const Descriptor file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (file.get() < 0) {
+        error = errnoText("cannot open " + path, errno);
+        return false;
+    }
+    std::array<char, 4> head{};
+    const ssize_t got = ::read(file.get(), head.data(), head.size());
+    const bool elf = got == 4 && std::memcmp(head.data(),
+                                             "\x7f"
+                                             "ELF",
+                                             4) == 0;
+    const bool script = got >= 2 && head[0] == '#' && head[1] == '!';
+    if (!elf && !script) return false;
+    struct stat status {};
+    if (::fstat(file.get(), &status) == 0 && (status.st_mode & S_IXUSR) == 0) {
+        // Failure shows when the program is executed.
+        (void)::fchmod(file.get(), (status.st_mode & 07777) | S_IXUSR);
+    }
+    return true;
+}
+
+// Runs argv[0] in a new session as a grandchild, so that it is neither our
+// child to reap nor tied to our terminal. Only async-signal-safe calls
+// happen between fork and exec: everything is prepared before.
+ShellOpenResult spawnDetached(const std::vector<std::string>& command, bool searchPath) {
+    std::vector<char*> argv;
+    for (const std::string& argument : command) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) return {false, errnoText("pipe2", errno)};
+    Descriptor readEnd(ends[0]);
+    Descriptor writeEnd(ends[1]);
+
+    const pid_t child = ::fork();
+    if (child < 0) return {false, errnoText("fork", errno)};
+    if (child == 0) {
+        ::setsid();
+        const pid_t grandchild = ::fork();
+        if (grandchild != 0) {
+            int error = grandchild < 0 ? errno : 0;
+            if (error != 0) (void)!::write(writeEnd.get(), &error, sizeof error);
+            ::_exit(error == 0 ? 0 : 1);
+        }
+        sigset_t none;
+        ::sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        ::signal(SIGINT, SIG_DFL);
+        ::signal(SIGPIPE, SIG_DFL);
+        const int input = ::open("/dev/null", O_RDONLY);
+        if (input >= 0 && input != STDIN_FILENO) ::dup2(input, STDIN_FILENO);
+        if (searchPath) {
+            ::execvp(argv[0], argv.data());
+        } else {
+            ::execv(argv[0], argv.data());
+        }
+        int error = errno;
+        (void)!::write(writeEnd.get(), &error, sizeof error);
+        ::_exit(127);
+    }
+    writeEnd.reset();
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    // The pipe closes on a successful exec and carries errno otherwise.
+    int error = 0;
+    ssize_t got = 0;
+    do {
+        got = ::read(readEnd.get(), &error, sizeof error);
+    } while (got < 0 && errno == EINTR);
+    if (got == static_cast<ssize_t>(sizeof error)) {
+        return {false, errnoText("cannot start " + command.front(), error)};
+    }
+    return {true, {}};
+}
+
+}  // namespace
+
+ShellOpenResult shellOpen(const std::wstring& file, const std::optional<std::wstring>& parameters) {
+    const std::string path = toUtf8(file);
+    std::string error;
+    if (prepareProgram(path, error)) {
+        std::vector<std::string> command{path};
+        if (parameters) {
+            for (const std::wstring& argument : splitCommandLine(*parameters)) {
+                command.push_back(toUtf8(argument));
+            }
+        }
+        return spawnDetached(command, false);
+    }
+    if (!error.empty()) return {false, error};
+    return spawnDetached({"xdg-open", path}, true);
+}
+
+}  // namespace platform
