@@ -1,0 +1,32 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "app/PayloadInfo.h"
+#include "app/ProductCatalog.h"
+
+// What the installer's command line is built from: the decoded named
+// settings and every other stamped setting, still encoded.
+struct InstallerSettings {
+    ProductId productId = 0;
+    std::wstring partnerId;
+    std::wstring vid;
+    std::wstring contentType;
+    std::wstring contentAddress;
+    std::wstring avastUrl;
+    bool silentMode = false;
+    PayloadInfo payload;
+};
+
+// The Vault-O row passes one campaign id and nothing else.
+inline constexpr ProductId kVaultOProductId = 13;
+
+// The installer's parameter text: " /partnerId=…", " /vid=…",
+// " /contentType=…", " /contentAddress=\"…\"", " /avastUrl=\"…\"", " /S" and
+// " /key=\"value\"" per remaining setting in key order with the value
+// decoded, each only when it has a value. Values go in as they are: nothing
+// is escaped, also between quotes. For Vault-O the whole list is replaced by
+// " /subid <PidVaulto>"; without that setting there are no parameters at all
+// (std::nullopt).
+std::optional<std::wstring> installerParameters(const InstallerSettings& settings);
