@@ -1,0 +1,248 @@
+#include "setup/SetupFlow.h"
+
+#include <curl/curl.h>
+
+#include <boost/filesystem/operations.hpp>
+#include <boost/format.hpp>
+#include <boost/locale/encoding_utf.hpp>
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+#include <utility>
+
+#include "app/InstalledProduct.h"
+#include "app/ProductCatalog.h"
+#include "net/SingleRequest.h"
+#include "platform/ShellOpen.h"
+#include "platform/UserProxy.h"
+#include "setup/ErrorClass.h"
+#include "setup/InstallerParameters.h"
+#include "setup/SetupMessages.h"
+#include "setup/UiText.h"
+#include "websetup/BuildConfig.h"
+
+namespace {
+
+constexpr std::chrono::milliseconds kPollInterval(30);
+constexpr ProductId kReelBoxProductId = 3;
+// The installed "Reel Box" opens a web address only when told so.
+constexpr const wchar_t kWebContentType[] = L"10";
+constexpr const wchar_t kWebContentPrefix[] = L"-turl ";
+
+std::string toUtf8(const std::wstring& text) {
+    return boost::locale::conv::utf_to_utf<char>(text, boost::locale::conv::skip);
+}
+
+std::wstring toWide(const std::string& text) {
+    return boost::locale::conv::utf_to_utf<wchar_t>(text, boost::locale::conv::skip);
+}
+
+// The launch's result changes nothing for the user; it is only written down.
+void logShellOpen(const std::wstring& file, const platform::ShellOpenResult& result) {
+    if (result.started) return;
+    std::fprintf(stderr, "websetup: %s could not be opened: %s\n", toUtf8(file).c_str(),
+                 result.error.c_str());
+}
+
+}  // namespace
+
+SetupConfig SetupConfig::fromBuild() {
+    SetupConfig config;
+    config.productKey = buildconfig::kProductKey;
+    config.downloadHost = buildconfig::kDownloadHostOverride;
+    config.probeUrl = *buildconfig::kProbeUrlOverride != '\0' ? buildconfig::kProbeUrlOverride
+                                                              : kConnectivityProbeUrl;
+    return config;
+}
+
+SetupFlow::SetupFlow(SetupConfig config) : m_config(std::move(config)) {}
+
+CUpdateProgressDlg::Hooks SetupFlow::hooks() {
+    CUpdateProgressDlg::Hooks hooks;
+    hooks.runSetup = [this](CUpdateProgressDlg& dialog) { runSetup(dialog); };
+    hooks.isDownloadComplete = [this](const CUpdateProgressDlg&) { return isDownloadComplete(); };
+    hooks.launchInstaller = [this](CUpdateProgressDlg& dialog) { launchInstaller(dialog); };
+    hooks.productKey = m_config.productKey;
+    return hooks;
+}
+
+bool SetupFlow::isDownloadComplete() const { return m_downloadFinished; }
+
+void SetupFlow::runSetup(CUpdateProgressDlg& dialog) {
+    // Not examined: should it fail, the first request fails and its error
+    // box tells the user.
+    (void)curl_global_init(CURL_GLOBAL_ALL);
+
+    const ProxySettings proxy = chooseProxy();
+    // The probe may take seconds; a user who closed the window meanwhile is
+    // waiting for this thread.
+    if (dialog.stopRequested()) return;
+
+    DownloadInfo info;
+    try {
+        const std::string url = productDownloadUrl(dialog.m_productId, m_config.downloadHost);
+        const std::int32_t size = requestInstallerSize(url, proxy);
+        if (dialog.stopRequested()) return;
+        if (openInstalledProduct(dialog)) {
+            dialog.postMessage(makeFinishMessage());
+            return;
+        }
+        info = prepareDownload(dialog, url, size);
+        dialog.postMessage(makeStatusMessage(std::make_unique<std::wstring>(uiText(10))));
+    } catch (const ErrorClass& error) {
+        reportError(dialog, errorText(error));
+        return;
+    } catch (const std::exception&) {
+        reportError(dialog, kInternalErrorText);
+        return;
+    }
+
+    // Not examined: the download thread writes the record again before it
+    // transfers anything, and fails visibly if it cannot.
+    (void)info.save(m_recordPath);
+    Downloader& downloader = dialog.m_downloader;
+    downloader.setProxy(proxy);
+    downloader.setDownloadInfo(info);
+    downloader.setTempFilePath(m_recordPath);
+    downloader.beginDownload();
+    if (dialog.stopRequested()) {
+        downloader.stop();
+        return;
+    }
+    pollDownload(dialog);
+}
+
+ProxySettings SetupFlow::chooseProxy() const {
+    try {
+        const std::optional<std::wstring> configured = platform::userProxyString();
+        if (!configured) return ProxySettings();
+        const std::string text = toUtf8(*configured);
+        ProxySettings candidate;
+        candidate.mode = 2;
+        const std::size_t colon = text.find(':');
+        candidate.host = text.substr(0, colon);
+        candidate.port = colon == std::string::npos ? std::string() : text.substr(colon + 1);
+        std::ostringstream body;
+        std::string errorText;
+        if (sendRequest(m_config.probeUrl, {}, candidate, body, errorText, false) == CURLE_OK) {
+            return candidate;
+        }
+    } catch (const std::exception&) {
+        // The proxy is an optimisation of the user's setup; without it the
+        // download still goes out directly.
+    }
+    return ProxySettings();
+}
+
+std::int32_t SetupFlow::requestInstallerSize(const std::string& url,
+                                             const ProxySettings& proxy) const {
+    std::vector<ResponseHeader> headers;
+    std::string errorText;
+    const std::int32_t result = fetchHeaders(url, {}, proxy, headers, errorText);
+    if (result != CURLE_OK) throw ErrorClass{ErrorClass::kDownloadError, result};
+    // The final answer's length: a redirect's own Content-Length describes
+    // the redirect, not the installer.
+    const std::optional<std::string> length = finalContentLength(headers);
+    if (!length) throw ErrorClass{ErrorClass::kServerError, ErrorClass::kMissingContentLength};
+    return std::stoi(*length);
+}
+
+bool SetupFlow::openInstalledProduct(const CUpdateProgressDlg& dialog) const {
+    const std::wstring contentType = dialog.m_contentType;
+    std::wstring contentAddress = dialog.m_contentAddress;
+    if (dialog.m_productId != kReelBoxProductId || contentType.empty() || contentAddress.empty()) {
+        return false;
+    }
+    const InstalledProduct product;
+    if (!product.installed) return false;
+    if (contentType == kWebContentType) contentAddress = kWebContentPrefix + contentAddress;
+    logShellOpen(product.exePath(), platform::shellOpen(product.exePath(), contentAddress));
+    return true;
+}
+
+DownloadInfo SetupFlow::prepareDownload(const CUpdateProgressDlg& dialog, const std::string& url,
+                                        std::int32_t size) {
+    DownloadInfo info;
+    info.setResourcePath("");
+    info.setTotalSize(size);
+    info.setDefaultPartSize();
+    info.setDefaultWorkersCount();
+    info.setBaseUrls({url});
+
+    // The shared temporary folder is writable by everyone and these names
+    // are predictable: the files live in a folder only this user can reach.
+    const std::wstring folder =
+        toWide(platform::privateTempFolder(boost::filesystem::temp_directory_path().string()));
+    const std::wstring tag = toWide(info.fileTag());
+    m_recordPath = folder + L"/_" + tag + L".txt";
+    const std::wstring installer =
+        folder + L"/" + productFileStem(dialog.m_productId) + L"_" + tag + L".exe";
+    info.setDestFilePath(installer);
+    if (!info.isValid()) throw std::runtime_error("Undefined error!");
+
+    // Another copy of this stub downloading into the same files would
+    // corrupt them, or start an installer still being written.
+    if (!m_recordLock) m_recordLock = platform::FileLock::tryLock(toUtf8(m_recordPath));
+    if (!m_recordLock) throw std::runtime_error("another copy of the stub is downloading");
+    // A fresh record never resumes, so the old installer holds nothing to
+    // keep; removing it means an installer still running from it keeps its
+    // own file instead of being overwritten in place.
+    boost::system::error_code ignored;  // the downloader reports a file it cannot create
+    boost::filesystem::remove(boost::filesystem::path(toUtf8(installer)), ignored);
+    return info;
+}
+
+void SetupFlow::pollDownload(CUpdateProgressDlg& dialog) {
+    Downloader& downloader = dialog.m_downloader;
+    for (;;) {
+        dialog.waitForStop(kPollInterval);
+        // The record counts parts handed to the writer as done; the file is
+        // complete only once the download thread has ended with it closed.
+        if (!downloader.isRunning()) {
+            if (downloader.isFinished()) {
+                m_downloadFinished = true;
+                dialog.postMessage(makeProgressMessage(100, L""));
+            } else {
+                reportError(dialog, uiText(12));
+            }
+            return;
+        }
+        const auto percent = static_cast<std::int32_t>(downloader.downloadedBytes() * 100.0 /
+                                                       downloader.downloadInfo().totalSize());
+        dialog.postMessage(makeProgressMessage(
+            percent, (boost::wformat(L"%s: %i%%") % uiText(11) % percent).str()));
+        if (dialog.stopRequested()) {
+            downloader.stop();
+            return;
+        }
+    }
+}
+
+void SetupFlow::reportError(CUpdateProgressDlg& dialog, std::wstring text) {
+    // Either answer closes the program.
+    (void)dialog.showErrorBox(std::move(text));
+    dialog.postMessage(makeFinishMessage());
+}
+
+void SetupFlow::launchInstaller(CUpdateProgressDlg& dialog) {
+    if (!m_downloadFinished) return;
+    InstallerSettings settings;
+    settings.productId = dialog.m_productId;
+    settings.partnerId = dialog.m_partnerId;
+    settings.vid = dialog.m_vid;
+    settings.contentType = dialog.m_contentType;
+    settings.contentAddress = dialog.m_contentAddress;
+    settings.avastUrl = dialog.m_avastUrl;
+    settings.silentMode = dialog.m_silentMode;
+    settings.payload = dialog.m_payload;
+
+    const std::wstring installer = dialog.m_downloader.downloadInfo().destFilePath();
+    if (!platform::restrictToOwner(toUtf8(installer))) {
+        std::fprintf(stderr, "websetup: cannot restrict %s to its owner\n",
+                     toUtf8(installer).c_str());
+    }
+    logShellOpen(installer, platform::shellOpen(installer, installerParameters(settings)));
+}

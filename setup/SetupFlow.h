@@ -1,0 +1,84 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "downloader/DownloadInfo.h"
+#include "net/ProxySettings.h"
+#include "platform/PrivateFiles.h"
+#include "setup/CUpdateProgressDlg.h"
+
+// The connectivity probe: a site root that is always reachable over plain
+// HTTP. Only when a request through the user's proxy reaches it is the proxy
+// used.
+inline constexpr const char kConnectivityProbeUrl[] = "http://example.com/";
+
+// What one stub build fixes: its product and where it connects.
+struct SetupConfig {
+    std::string productKey;
+    // Scheme and host replacing the catalogue row's; empty keeps the row's.
+    std::string downloadHost;
+    std::string probeUrl;
+
+    // The build settings (websetup/BuildConfig.h).
+    static SetupConfig fromBuild();
+};
+
+// Defined by each executable: the configuration its setup flow runs with.
+SetupConfig stubSetupConfig();
+
+// The setup flow behind the progress dialog: the worker (runSetup), the
+// completion test and the installer launch, and the state they share beyond
+// the dialog's own Downloader. It must outlive the dialog that runs with its
+// hooks.
+//
+// Threads: runSetup runs on the dialog's worker thread and owns the flow
+// until it returns; isDownloadComplete and launchInstaller run on the
+// interface thread, the latter only after the worker has ended.
+class SetupFlow {
+public:
+    explicit SetupFlow(SetupConfig config);
+    SetupFlow(const SetupFlow&) = delete;
+    SetupFlow& operator=(const SetupFlow&) = delete;
+
+    // The dialog's hooks, bound to this flow.
+    CUpdateProgressDlg::Hooks hooks();
+
+    // Worker thread. Chooses the proxy, learns the installer's size, opens an
+    // installed "Reel Box" instead when it can, downloads the installer into
+    // the private temporary folder and reports progress, completion or the
+    // one error box followed by WM_SETUP_FINISH.
+    void runSetup(CUpdateProgressDlg& dialog);
+
+    // Any thread. True once the download thread has ended with the installer
+    // complete, flushed and closed; only then is completion reported.
+    bool isDownloadComplete() const;
+
+    // Interface thread, after the worker has ended: starts the downloaded
+    // installer with the command line the settings call for. Does nothing
+    // unless the download is complete.
+    void launchInstaller(CUpdateProgressDlg& dialog);
+
+private:
+    // The user's proxy when a probe through it succeeds; no proxy otherwise.
+    ProxySettings chooseProxy() const;
+    // Throws ErrorClass for a failed request or an answer without a length,
+    // std::exception for a length that is no 32-bit number.
+    std::int32_t requestInstallerSize(const std::string& url, const ProxySettings& proxy) const;
+    // True when the installed program was opened instead of downloading.
+    bool openInstalledProduct(const CUpdateProgressDlg& dialog) const;
+    // Builds the record and takes the files; throws as the error box expects.
+    DownloadInfo prepareDownload(const CUpdateProgressDlg& dialog, const std::string& url,
+                                 std::int32_t size);
+    void pollDownload(CUpdateProgressDlg& dialog);
+    static void reportError(CUpdateProgressDlg& dialog, std::wstring text);
+
+    const SetupConfig m_config;
+    std::wstring m_recordPath;
+    // Held from before the record is first written until the process ends,
+    // so that a second copy of the stub never writes the same files.
+    std::unique_ptr<platform::FileLock> m_recordLock;
+    std::atomic<bool> m_downloadFinished{false};
+};
