@@ -1,0 +1,326 @@
+// The built stub, stamped and started as a user starts it, against the local
+// nginx, fault server and tinyproxy. Without a display it runs its terminal
+// front end; with its input not a terminal, boxes print and take their first
+// button.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "StubRun.h"
+#include "support/FaultServer.h"
+#include "support/TestServers.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testsupport::Endpoint;
+using testsupport::FaultRule;
+using testsupport::FaultServer;
+using testsupport::TestServers;
+using Args = std::vector<std::string>;
+
+constexpr std::size_t kInstallerSize = 1300000;  // three parts
+const std::string kClosing = "The program will be automatically closed!";
+
+class SetupEndToEnd : public ::testing::Test {
+protected:
+    // Serves a fresh fake installer; returns the host setting that makes the
+    // stub's catalogue address fetch it through `route` ("files", "slow/64k",
+    // "redirect/1"). The catalogue path lands in the query, which nginx
+    // ignores.
+    std::string serveInstaller(const std::string& route = "files",
+                               std::size_t size = kInstallerSize) {
+        static std::atomic<int> counter{0};
+        installerName = "e2e-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
+        installer = e2e::fakeInstaller(size);
+        servers.writeServedFile(installerName, installer);
+        return servers.url(Endpoint::Https, "/" + route + "/" + installerName) + "?";
+    }
+
+    std::map<std::string, std::string> environment(const std::string& host,
+                                                   const std::string& productKey = "wrnkit") {
+        return {{"WEBSETUP_E2E_DOWNLOAD_HOST", host},
+                {"WEBSETUP_E2E_PRODUCT_KEY", productKey},
+                {"WEBSETUP_E2E_PROBE_URL", servers.url(Endpoint::Http, "/")}};
+    }
+
+    void forgetInstallerRuns() const {
+        fs::remove_all(machine.recordFolder());
+        fs::create_directory(machine.recordFolder());
+    }
+
+    std::string installedCopy(const std::string& stem = "wren_kit") const {
+        return machine.privateFolder() + "/" + stem + "_.exe";
+    }
+
+    TestServers servers;
+    e2e::StubMachine machine;
+    std::string installerName;
+    std::string installer;
+};
+
+std::string sha256(const std::string& path) {
+    const auto result = testsupport::runProcess({"/usr/bin/sha256sum", path});
+    return result.out.substr(0, 64);
+}
+
+mode_t modeOf(const std::string& path) {
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
+}
+
+TEST_F(SetupEndToEnd, InstallerStartsOnceWithTheSettingsArguments) {
+    const struct {
+        const char* name;
+        const char* productKey;
+        std::vector<std::string> settings;
+        Args expected;
+    } cases[] = {
+        {"partner, vid, silent",
+         "wrnkit",
+         {"partnerId=12", "vid=7", "silentMode=true"},
+         {"/partnerId=12", "/vid=7", "/S"}},
+        {"content with blanks, silentMode not exactly true",
+         "wrnkit",
+         {"contentType=3", "contentAddress=http://example.com/a b", "silentMode=TRUE"},
+         {"/contentType=3", "/contentAddress=http://example.com/a b"}},
+        {"quotes inserted unescaped, avastUrl",
+         "wrnkit",
+         {"contentAddress=say \"hi\" now", "avastUrl=https://example.com/?a=1&b=2"},
+         {"/contentAddress=say hi now", "/avastUrl=https://example.com/?a=1&b=2"}},
+        {"extras in key order, decoded",
+         "wrnkit",
+         {"b=2", "a=x y", "PidVaulto=abc", "silentMode=true"},
+         {"/S", "/PidVaulto=abc", "/a=x y", "/b=2"}},
+        {"Vault-O passes only its campaign",
+         "vaulto",
+         {"PidVaulto=abc", "partnerId=12", "silentMode=true"},
+         {"/subid", "abc"}},
+        {"Vault-O without a campaign passes nothing",
+         "vaulto",
+         {"partnerId=12", "silentMode=true"},
+         {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        forgetInstallerRuns();
+        const std::string host = serveInstaller();
+        const auto result =
+            machine.run(machine.stampedStub(c.settings), environment(host, c.productKey));
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_EQ(machine.installerRuns(), std::vector<Args>{c.expected}) << result.err;
+        const std::string stem = std::string(c.productKey) == "vaulto" ? "vault_o" : "wren_kit";
+        EXPECT_EQ(testsupport::readFile(installedCopy(stem)), installer);
+        EXPECT_EQ(machine.installerHashes(), std::vector<std::string>{sha256(installedCopy(stem))});
+        EXPECT_EQ(modeOf(installedCopy(stem)), 0700u) << "executable by its owner only";
+        EXPECT_EQ(modeOf(machine.privateFolder()), 0700u);
+    }
+}
+
+TEST_F(SetupEndToEnd, EachFailureShowsItsBoxAndStartsNothing) {
+    const FaultServer fault(servers);
+    const std::string closedHost = servers.closedUrl();
+    const auto scenario = [&](const std::vector<FaultRule>& rules) {
+        const std::string id = FaultServer::uniqueId("e2e");
+        fault.setScenario(id, rules);
+        return servers.faultUrl(false, "/s/" + id);
+    };
+    const std::int64_t size = 3 * 524288;
+    const struct {
+        const char* name;
+        std::string host;
+        const char* language;
+        std::string expected;
+    } cases[] = {
+        {"refused", closedHost, "en_US.UTF-8",
+         "[Error!]\nDownload Error (system code: 7). " + kClosing},
+        {"refused, Russian", closedHost, "ru_RU.UTF-8",
+         "[Ошибка!]\nDownload Error (system code: 7). Программа будет автоматически закрыта!"},
+        {"unresolvable", "https://websetup-e2e.invalid", "en_US.UTF-8",
+         "Download Error (system code: 6). " + kClosing},
+        {"no length", scenario({FaultRule().noContentLength().body("x")}), "en_US.UTF-8",
+         "Server Error (system code: 2001). " + kClosing},
+        {"length 0", scenario({FaultRule().contentLength(0)}), "ru_RU.UTF-8",
+         "Internal Error.Программа будет автоматически закрыта!"},
+        {"ranges answered 404",
+         scenario({FaultRule().onMethod("HEAD").ranged(size),
+                   FaultRule().onRangeStart(524288).status(404), FaultRule().ranged(size)}),
+         "en_US.UTF-8", "Internal Error. " + kClosing},
+        {"ranges answered 404, Russian",
+         scenario({FaultRule().onMethod("HEAD").ranged(size),
+                   FaultRule().onRangeStart(524288).status(404), FaultRule().ranged(size)}),
+         "ru_RU.UTF-8", "Внутренняя ошибка. Программа будет автоматически закрыта!"},
+        {"stalled", scenario({FaultRule().stall(-1)}), "en_US.UTF-8",
+         "Download Error (system code: 28). " + kClosing},
+    };
+    const std::string stub = machine.stampedStub({"partnerId=12"});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto env = environment(c.host);
+        env["LANG"] = c.language;
+        const auto result = machine.run(stub, env);
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_NE(result.err.find(c.expected + "\n"), std::string::npos) << result.err;
+        EXPECT_TRUE(machine.installerRuns().empty());
+    }
+}
+
+TEST_F(SetupEndToEnd, UsesAWorkingProxyAndFallsBackSilentlyFromADeadOne) {
+    const std::string stub = machine.stampedStub({"vid=1"});
+    auto env = environment(serveInstaller());
+    env["https_proxy"] = "http://" + servers.proxy() + "/";
+    const auto logStart = servers.proxyLogSize();
+    const auto viaProxy = machine.run(stub, env);
+    ASSERT_EQ(machine.installerRuns().size(), 1u) << viaProxy.err;
+    std::string proxyLog;
+    for (const auto& line : servers.proxyLog(logStart)) proxyLog += line + "\n";
+    EXPECT_NE(proxyLog.find("GET " + env["WEBSETUP_E2E_PROBE_URL"]), std::string::npos) << proxyLog;
+    EXPECT_NE(proxyLog.find("CONNECT 127.0.0.1:" + servers.value("NGINX_HTTPS_PORT")),
+              std::string::npos)
+        << proxyLog;
+
+    env["https_proxy"] = servers.closedUrl();
+    const auto direct = machine.run(stub, env);
+    EXPECT_EQ(machine.installerRuns().size(), 2u) << direct.err;
+    EXPECT_EQ(direct.err.find("Error"), std::string::npos) << direct.err;
+}
+
+TEST_F(SetupEndToEnd, InstalledReelBoxIsOpenedInsteadOfDownloading) {
+    // The installed program is the fake installer too: it records its runs.
+    const std::string location = machine.sandbox().file("ReelBoxFolder");
+    fs::create_directory(location);
+    machine.sandbox().writeFile("ReelBoxFolder/reelbox.exe", e2e::fakeInstaller(0));
+    machine.sandbox().writeFile("uninstall/ReelBox",
+                                "DisplayVersion=3.0\nInstallLocation=" + location + "\n");
+    const std::string host = serveInstaller();
+    const struct {
+        const char* name;
+        std::vector<std::string> settings;
+        std::string host;
+        Args expected;
+        bool downloaded;
+    } cases[] = {
+        {"web content",
+         {"contentType=10", "contentAddress=http://example.com/v"},
+         host,
+         {"-turl", "http://example.com/v"},
+         false},
+        {"other content",
+         {"contentType=3", "contentAddress=movie.mkv"},
+         host,
+         {"movie.mkv"},
+         false},
+        {"no content type: normal download",
+         {"contentAddress=movie.mkv"},
+         host,
+         {"/contentAddress=movie.mkv"},
+         true},
+        {"unreachable server first",
+         {"contentType=10", "contentAddress=x"},
+         servers.closedUrl(),
+         {},
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        forgetInstallerRuns();
+        const auto result =
+            machine.run(machine.stampedStub(c.settings), environment(c.host, "reelbox"));
+        const auto runs = machine.installerRuns();
+        if (c.host == servers.closedUrl()) {
+            EXPECT_TRUE(runs.empty());
+            EXPECT_NE(result.err.find("Download Error (system code: 7)"), std::string::npos);
+            continue;
+        }
+        EXPECT_EQ(runs, std::vector<Args>{c.expected}) << result.err;
+        EXPECT_EQ(fs::exists(installedCopy("reel_box")), c.downloaded);
+    }
+}
+
+TEST_F(SetupEndToEnd, SizeComesFromTheFinalAnswerOfARedirect) {
+    // nginx's 302 carries a Content-Length of its own short body.
+    const std::string host = serveInstaller("redirect/1");
+    const auto result = machine.run(machine.stampedStub({"vid=1"}), environment(host));
+    ASSERT_EQ(machine.installerRuns().size(), 1u) << result.err;
+    EXPECT_EQ(testsupport::readFile(installedCopy()), installer);
+}
+
+TEST_F(SetupEndToEnd, ClosingMidDownloadAsksAndObeysTheAnswer) {
+    for (const bool confirm : {true, false}) {
+        SCOPED_TRACE(confirm ? "confirmed" : "declined");
+        forgetInstallerRuns();
+        const std::string host = serveInstaller(confirm ? "slow/64k" : "slow/400k");
+        e2e::TerminalRun run(machine.command(machine.stampedStub({"vid=1"}), environment(host)));
+        ASSERT_TRUE(run.waitForOutput("Progress: ", 30s)) << run.output();
+        run.type("\x03");
+        ASSERT_TRUE(run.waitForOutput("Do you want to stop download process?", 10s))
+            << run.output();
+        ASSERT_TRUE(run.waitForOutput("> ", 10s)) << run.output();
+        const auto answered = std::chrono::steady_clock::now();
+        run.type(confirm ? "1\r" : "2\r");
+        if (confirm) {
+            // About 2 s: the transfers are stopped, not waited out.
+            EXPECT_EQ(run.waitForExit(3s), 0) << run.output();
+            EXPECT_LT(std::chrono::steady_clock::now() - answered, 3s);
+            EXPECT_TRUE(machine.installerRuns().empty());
+        } else {
+            EXPECT_EQ(run.waitForExit(60s), 0) << run.output();
+            ASSERT_TRUE([&] {
+                for (int i = 0; i < 500 && machine.installerRuns().empty(); ++i) {
+                    run.waitForOutput("\x01", 10ms);
+                }
+                return machine.installerRuns().size() == 1;
+            }()) << run.output();
+            EXPECT_EQ(testsupport::readFile(installedCopy()), installer);
+        }
+    }
+}
+
+TEST_F(SetupEndToEnd, PlantedLinksAreNotFollowed) {
+    const std::string victim = machine.sandbox().writeFile("victim", "keep");
+    // Where a naive stub writes in the shared folder, and the private folder
+    // itself replaced by a link to somewhere else.
+    fs::create_symlink(victim, machine.tempFolder() + "/wren_kit_.exe");
+    fs::create_symlink(victim, machine.tempFolder() + "/_.txt");
+    const std::string elsewhere = machine.sandbox().file("elsewhere");
+    fs::create_directory(elsewhere);
+    fs::create_directory_symlink(elsewhere, machine.privateFolder());
+
+    const std::string stub = machine.stampedStub({"vid=1"});
+    const auto refused = machine.run(stub, environment(serveInstaller()));
+    EXPECT_NE(refused.err.find("Internal Error." + kClosing), std::string::npos) << refused.err;
+    EXPECT_TRUE(machine.installerRuns().empty());
+    EXPECT_TRUE(fs::is_empty(elsewhere));
+
+    fs::remove(machine.privateFolder());
+    const auto result = machine.run(stub, environment(serveInstaller()));
+    EXPECT_EQ(machine.installerRuns().size(), 1u) << result.err;
+    EXPECT_EQ(testsupport::readFile(victim), "keep");
+}
+
+TEST_F(SetupEndToEnd, SecondCopyDuringADownloadDoesNotBreakTheFirst) {
+    const std::string stub = machine.stampedStub({"vid=1"});
+    e2e::TerminalRun first(machine.command(stub, environment(serveInstaller("slow/200k"))));
+    const std::string firstInstaller = installer;
+    ASSERT_TRUE(first.waitForOutput("Progress: ", 30s)) << first.output();
+
+    const auto second = machine.run(stub, environment(serveInstaller()));
+    EXPECT_NE(second.err.find("Internal Error." + kClosing), std::string::npos) << second.err;
+    EXPECT_EQ(first.waitForExit(60s), 0) << first.output();
+    ASSERT_TRUE([&] {
+        for (int i = 0; i < 500 && machine.installerRuns().empty(); ++i) {
+            first.waitForOutput("\x01", 10ms);
+        }
+        return machine.installerRuns().size() == 1;
+    }());
+    EXPECT_EQ(testsupport::readFile(installedCopy()), firstInstaller);
+    EXPECT_EQ(machine.installerHashes(), std::vector<std::string>{sha256(installedCopy())});
+}
+
+}  // namespace

@@ -1,0 +1,171 @@
+#include "StubRun.h"
+
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <stdexcept>
+
+namespace e2e {
+namespace fs = std::filesystem;
+
+StubMachine::StubMachine() {
+    for (const auto& folder : {tempFolder(), uninstallFolder(), recordFolder()}) {
+        fs::create_directory(folder);
+    }
+}
+
+std::string StubMachine::privateFolder() const {
+    return tempFolder() + "/websetup-" + std::to_string(::geteuid());
+}
+
+std::string StubMachine::stampedStub(const std::vector<std::string>& settings) const {
+    static int counter = 0;
+    const std::string out = m_sandbox.file("stub-" + std::to_string(++counter));
+    std::vector<std::string> command{STAMP_TOOL_PATH, STUB_PATH, "-o", out};
+    command.insert(command.end(), settings.begin(), settings.end());
+    const auto result = testsupport::runProcess(command);
+    if (result.exitCode != 0) throw std::runtime_error("stamping failed: " + result.err);
+    return out;
+}
+
+std::vector<std::string> StubMachine::command(
+    const std::string& program, std::map<std::string, std::string> environment) const {
+    std::vector<std::string> command{"/usr/bin/env"};
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "LC_ALL", "LC_MESSAGES", "https_proxy",
+                             "HTTPS_PROXY", "http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"}) {
+        command.insert(command.end(), {"-u", name});
+    }
+    environment.emplace("LANG", "en_US.UTF-8");
+    environment["TMPDIR"] = tempFolder();
+    environment["WEBSETUP_UNINSTALL_DIR"] = uninstallFolder();
+    environment["WEBSETUP_E2E_RECORD_DIR"] = recordFolder();
+    for (const auto& [name, value] : environment) command.push_back(name + "=" + value);
+    command.push_back(program);
+    return command;
+}
+
+testsupport::ProcessResult StubMachine::run(
+    const std::string& program, const std::map<std::string, std::string>& environment) const {
+    return testsupport::runProcess(command(program, environment));
+}
+
+namespace {
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> result;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+        result.push_back(text.substr(start, end - start));
+    }
+    return result;
+}
+
+std::vector<fs::path> recordsEndingIn(const std::string& folder, const std::string& extension) {
+    std::vector<fs::path> found;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        if (entry.path().extension() == extension) found.push_back(entry.path());
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+}  // namespace
+
+std::vector<std::vector<std::string>> StubMachine::installerRuns() const {
+    std::vector<std::vector<std::string>> runs;
+    for (const auto& path : recordsEndingIn(recordFolder(), ".argv")) {
+        runs.push_back(lines(testsupport::readFile(path)));
+    }
+    return runs;
+}
+
+std::vector<std::string> StubMachine::installerHashes() const {
+    std::vector<std::string> hashes;
+    for (const auto& path : recordsEndingIn(recordFolder(), ".sha")) {
+        const auto text = lines(testsupport::readFile(path));
+        hashes.push_back(text.empty() ? "" : text.front());
+    }
+    return hashes;
+}
+
+std::string fakeInstaller(std::size_t size) {
+    std::string script =
+        "#!/bin/sh\n"
+        "# Fake installer of the end-to-end tests: records its arguments and\n"
+        "# its own sha256, each file appearing whole.\n"
+        "run=\"$WEBSETUP_E2E_RECORD_DIR/run.$$\"\n"
+        "sha256sum \"$0\" | cut -d' ' -f1 > \"$run.tmp\" && mv \"$run.tmp\" \"$run.sha\"\n"
+        "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$run.tmp\"\n"
+        "mv \"$run.tmp\" \"$run.argv\"\n"
+        "exit 0\n";
+    while (script.size() < size) {
+        script += "# padding " + std::to_string(script.size()) + "\n";
+    }
+    return script;
+}
+
+TerminalRun::TerminalRun(const std::vector<std::string>& command) {
+    std::vector<char*> argv;
+    for (const auto& argument : command) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    const pid_t pid = ::forkpty(&m_master, nullptr, nullptr, nullptr);
+    if (pid < 0) throw std::runtime_error("forkpty failed");
+    if (pid == 0) {
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    m_pid = pid;
+}
+
+TerminalRun::~TerminalRun() {
+    if (m_pid > 0) {
+        ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, nullptr, 0);
+    }
+    if (m_master >= 0) ::close(m_master);
+}
+
+bool TerminalRun::waitForOutput(const std::string& text, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (m_output.find(text) == std::string::npos) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        pollfd fd{m_master, POLLIN, 0};
+        if (::poll(&fd, 1, static_cast<int>(left.count())) <= 0) continue;
+        char buffer[4096];
+        const ssize_t got = ::read(m_master, buffer, sizeof buffer);
+        if (got <= 0) return m_output.find(text) != std::string::npos;  // terminal closed
+        m_output.append(buffer, static_cast<std::size_t>(got));
+    }
+    return true;
+}
+
+void TerminalRun::type(const std::string& keys) {
+    if (::write(m_master, keys.data(), keys.size()) != static_cast<ssize_t>(keys.size())) {
+        throw std::runtime_error("cannot type on the terminal");
+    }
+}
+
+int TerminalRun::waitForExit(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        int status = 0;
+        const pid_t done = ::waitpid(m_pid, &status, WNOHANG);
+        if (done == m_pid) {
+            m_pid = -1;
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+        }
+        if (std::chrono::steady_clock::now() > deadline) return -1000;
+        // Keep the terminal drained so the program never blocks writing.
+        waitForOutput("\x01never\x01", std::chrono::milliseconds(20));
+    }
+}
+
+}  // namespace e2e
