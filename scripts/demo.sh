@@ -1,63 +1,98 @@
 #!/usr/bin/env bash
-# Demonstrates the stamped settings block: builds websetup in build/demo,
-# stamps a copy of the payload-echo test program with sample partner and
-# campaign settings, and shows what websetup-stamp reports and what the
-# stamped program reads from its own file.
-#
-# The stub itself (wrenkit-setup) opens a window and downloads an installer;
-# it is not started here.
+# The whole program end to end, on this machine only: starts a local HTTPS
+# nginx with a test CA serving a sample installer (a script that shows the
+# arguments it received), builds a demo stub whose catalogue address points
+# at it, stamps it with sample partner and campaign settings, runs it (in a
+# window when a display exists, in the terminal otherwise) and shows what the
+# installer received.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="$root/build/demo"
+demo="$build/demo"
+servers="$demo/servers"
 
 section() { printf '\n=== %s ===\n' "$1"; }
 
 section "Installing missing build dependencies"
 "$root/scripts/setup-deps.sh"
 
-section "Building in $build"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWEBSETUP_BUILD_TESTS=ON >/dev/null
+section "Starting a local HTTPS server with a test CA"
+rm -rf "$demo"
+mkdir -p "$demo"
+python3 "$root/tests/servers/test_servers.py" start "$servers" >"$demo/servers.log"
+stop_servers() { python3 "$root/tests/servers/test_servers.py" stop "$servers" >/dev/null 2>&1 || true; }
+trap stop_servers EXIT
+setting() { sed -n "s/^$1=//p" "$servers/servers.env"; }
+https_port=$(setting NGINX_HTTPS_PORT)
+http_port=$(setting NGINX_HTTP_PORT)
+served=$(setting SERVED_DIR)
+echo "nginx on https://127.0.0.1:$https_port, trusting only $(setting CA_PEM)"
+
+# The sample installer: a script that shows its command line and writes it
+# where this demo can show it afterwards. It is padded past two download
+# parts, and served at 64 KiB/s per request, so that the progress shows.
+received="$demo/installer-received.txt"
+mkdir -p "$served/app"
+{
+    cat <<'EOF'
+#!/bin/sh
+# WrenKit sample installer: shows the command line it was started with.
+out="${WEBSETUP_DEMO_RECEIVED:-/dev/stdout}"
+{
+    echo "sample installer: $0"
+    echo "arguments: $#"
+    for argument in "$@"; do printf '  [%s]\n' "$argument"; done
+} > "$out.tmp" && mv "$out.tmp" "$out"
+exit 0
+EOF
+    head -c 1100000 /dev/zero | tr '\0' '#'
+    echo
+} >"$served/app/download"
+echo "sample installer: $(stat -c %s "$served/app/download") bytes at /slow/app/download"
+
+section "Building the demo stub in $build"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWEBSETUP_BUILD_TESTS=OFF \
+    -DWEBSETUP_DOWNLOAD_HOST="https://127.0.0.1:$https_port/slow" \
+    -DWEBSETUP_PROBE_URL="http://127.0.0.1:$http_port/" \
+    -DWEBSETUP_CA_BUNDLE="$(setting CA_PEM)" >/dev/null
 cmake --build "$build" --parallel "$(nproc)"
 
+section "Stamping a copy of the stub"
 stamp="$build/tools/stamp/websetup-stamp"
-echo_program="$build/tests/app/payload-echo"
-stamped="$build/demo/payload-echo-stamped"
-mkdir -p "$build/demo"
-
+stub="$demo/wrenkit-setup"
 settings=(
-    "vid=1234"
     "partnerId=partner-42"
-    "avastUrl=https://www.example.com/landing?utm_source=wrenkit&utm_campaign=spring sale+2"
-    "silentMode=1"
-    "greeting=Привет, мир"
-    "fusionChannel=demo-channel"
+    "vid=1234"
+    "contentType=3"
+    "contentAddress=https://www.example.com/welcome page"
+    "avastUrl=https://www.example.com/landing?utm_source=wrenkit&utm_campaign=spring"
+    "silentMode=true"
+    "fusionChannel=demo channel"
 )
+"$stamp" "$build/app/wrenkit-setup" -o "$stub" "${settings[@]}"
+"$stamp" --show "$stub"
 
-section "Stamping a copy of payload-echo"
-echo "payload-echo prints the settings a stub reads from its own file."
-printf '%q ' "$stamp" "$echo_program" -o "$stamped" "${settings[@]}"
-echo
-"$stamp" "$echo_program" -o "$stamped" "${settings[@]}"
-original=$(stat -c %s "$echo_program")
-echo "$(basename "$stamped"): $(stat -c %s "$stamped") bytes, $original of them the unchanged program"
+section "Running the stub"
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+    echo "A window opens; it closes by itself once the installer has started."
+else
+    echo "No display: the stub shows its progress here (Ctrl-C asks to stop)."
+fi
+rm -f "$received"
+WEBSETUP_DEMO_RECEIVED="$received" "$stub"
 
-section "The block as stored behind the end of the file (NUL bytes shown as '.')"
-tail -c "+$((original + 1))" "$stamped" | tr '\0' '.'
-echo
-
-section "websetup-stamp --show $(basename "$stamped")"
-"$stamp" --show "$stamped"
-
-section "What the stamped program reads from itself"
-"$stamped"
-
-section "The unstamped program, for comparison"
-output=$("$echo_program")
-echo "${output:-(no settings)}"
-
-if cmake --build "$build" --target help | grep -q '^wrenkit-setup:'; then
-    section "The stub"
-    echo "wrenkit-setup is built; it is not started here because it opens a window."
-    echo "Stamp it the same way: $(basename "$stamp") <stub> -o <copy> key=value ..."
+section "What the installer received"
+# The installer runs detached from the stub; give it a moment to write.
+for _ in $(seq 100); do
+    [ -f "$received" ] && break
+    sleep 0.1
+done
+if [ -f "$received" ]; then
+    cat "$received"
+    echo "(downloaded to $(dirname "$(sed -n 's/^sample installer: //p' "$received")"), mode" \
+        "$(stat -c %a "$(sed -n 's/^sample installer: //p' "$received")"))"
+else
+    echo "The installer did not run (the stub was closed, or it reported an error)."
+    exit 1
 fi
