@@ -38,6 +38,7 @@ case "$sanitizer" in
     address)
         export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"
         export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+        export LSAN_OPTIONS="suppressions=$root/tests/sanitizers/lsan.supp:print_suppressions=0"
         ;;
     thread)
         export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
