@@ -41,7 +41,7 @@ case "$sanitizer" in
         export LSAN_OPTIONS="suppressions=$root/tests/sanitizers/lsan.supp:print_suppressions=0"
         ;;
     thread)
-        export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
+        export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$root/tests/sanitizers/tsan.supp"
         ;;
 esac
 
