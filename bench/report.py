@@ -68,7 +68,7 @@ def cell(value, width):
         text = "-"
     elif isinstance(value, str):
         text = value
-    elif isinstance(value, float) and value >= 100:
+    elif isinstance(value, float) and (value >= 100 or value.is_integer()):
         text = "%.0f" % value
     elif isinstance(value, float):
         text = "%.2f" % value
