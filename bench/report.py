@@ -68,7 +68,7 @@ def cell(value, width):
         text = "-"
     elif isinstance(value, str):
         text = value
-    elif isinstance(value, float) and (value >= 100 or value.is_integer()):
+    elif isinstance(value, float) and value >= 100:
         text = "%.0f" % value
     elif isinstance(value, float):
         text = "%.2f" % value
@@ -86,7 +86,10 @@ def format_table(rows):
         last = row["scenario"]
         cells = []
         for i, (_, width, key) in enumerate(COLUMNS):
-            cells.append(str(row[key]).ljust(width) if i < 2 else cell(row[key], width))
+            value = row[key]
+            if key in ("conns", "reqs") and isinstance(value, float) and value.is_integer():
+                value = int(value)  # a median of counts over an odd number of runs
+            cells.append(str(value).ljust(width) if i < 2 else cell(value, width))
         lines.append("  ".join(cells))
     notes = ["%s/%s: %s" % (r["scenario"], r["tool"], "; ".join(r["errors"])) for r in rows if r["errors"]]
     if notes:
