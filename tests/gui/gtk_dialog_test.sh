@@ -9,63 +9,12 @@ out=$2
 rm -rf "$out"
 mkdir -p "$out"
 
-display=""
-for n in $(seq 90 150); do
-    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-        display=$n
-        break
-    fi
-done
-[ -n "$display" ] || { echo "no free display number" >&2; exit 1; }
-
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-}
-trap cleanup EXIT
-
-Xvfb ":$display" -screen 0 640x480x24 -nolisten tcp >"$out/xvfb.log" 2>&1 &
-pids+=($!)
-export DISPLAY=":$display"
-# Title searches with non-ASCII text need a UTF-8 locale in the tools.
-export LC_ALL=C.UTF-8
-for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
-openbox --sm-disable >"$out/openbox.log" 2>&1 &
-pids+=($!)
-sleep 1
+source "$(dirname "${BASH_SOURCE[0]}")/xsession.sh"
+start_xsession "$out"
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-# The id of the window titled exactly $1, from the window manager's list:
-# without the user's locale installed GTK sets only the UTF-8 title, which
-# wmctrl reads and xdotool's title search does not.
-find_window() {
-    wmctrl -l | while read -r id _ _ title; do
-        if [ "$title" = "$1" ]; then echo $((id)); break; fi
-    done
-}
-
-# Waits up to 30 s (the machine may be busy) for a window titled $1; prints its id.
-window() {
-    for _ in $(seq 300); do
-        local id
-        id=$(find_window "$1")
-        if [ -n "$id" ]; then echo "$id"; return 0; fi
-        sleep 0.1
-    done
-    return 1
-}
-
-gone() {
-    for _ in $(seq 50); do
-        [ -z "$(find_window "$1")" ] && return 0
-        sleep 0.1
-    done
-    return 1
-}
-
-shot() { import -window root "$out/$1.png"; }
+shot() { screenshot "$out/$1.png"; }
 
 # One language: open, ask to close and decline, ask again and accept.
 run_language() {

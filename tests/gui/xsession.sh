@@ -1,0 +1,107 @@
+#!/usr/bin/env bash
+# A private X display (Xvfb and openbox) for tests that drive a real GTK
+# window from outside, and the few window operations they need.
+#
+# Sourced: defines start_xsession, find_window, window, gone and screenshot;
+# start_xsession OUT exports DISPLAY and ends the session when the sourcing
+# shell exits (add your own background pids to `pids` to have them ended too).
+#
+# Run:
+#   xsession.sh serve OUT      starts a session, prints DISPLAY=:N, and ends it
+#                              when its standard input closes
+#   xsession.sh window TITLE   id of the window titled exactly TITLE (waits)
+#   xsession.sh gone TITLE     succeeds once no window has that title (waits)
+#   xsession.sh close ID       asks the window manager to close the window
+#   xsession.sh keys ID KEY... activates the window and presses the keys
+#   xsession.sh shot FILE      screenshot of the whole screen
+
+pids=()
+xsession_cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+}
+
+# Starts Xvfb and openbox, logging into OUT. Xvfb picks the display number
+# itself: tests starting at the same moment never race for one.
+start_xsession() {
+    local out=$1
+    trap xsession_cleanup EXIT
+    : >"$out/display"
+    Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$out/display" >"$out/xvfb.log" 2>&1 &
+    local xvfb=$!
+    pids+=("$xvfb")
+    local number=""
+    # Up to 30 s: the machine may be busy.
+    for _ in $(seq 300); do
+        number=$(head -n 1 "$out/display")
+        [ -n "$number" ] && break
+        kill -0 "$xvfb" 2>/dev/null || break
+        sleep 0.1
+    done
+    [ -n "$number" ] || { echo "Xvfb did not start: $(cat "$out/xvfb.log")" >&2; return 1; }
+    export DISPLAY=":$number"
+    # Title searches with non-ASCII text need a UTF-8 locale in the tools.
+    export LC_ALL=C.UTF-8
+    openbox --sm-disable >"$out/openbox.log" 2>&1 &
+    pids+=("$!")
+    # Window operations need a managing window manager; it says so on the root.
+    for _ in $(seq 300); do wmctrl -m >/dev/null 2>&1 && break; sleep 0.1; done
+    wmctrl -m >/dev/null 2>&1 || { echo "openbox did not start" >&2; return 1; }
+}
+
+# The id of the window titled exactly $1, from the window manager's list:
+# without the user's locale installed GTK sets only the UTF-8 title, which
+# wmctrl reads and xdotool's title search does not.
+find_window() {
+    wmctrl -l | while read -r id _ _ title; do
+        if [ "$title" = "$1" ]; then echo $((id)); break; fi
+    done
+}
+
+# Waits up to 30 s (the machine may be busy) for a window titled $1; prints its id.
+window() {
+    for _ in $(seq 300); do
+        local id
+        id=$(find_window "$1")
+        if [ -n "$id" ]; then echo "$id"; return 0; fi
+        sleep 0.1
+    done
+    return 1
+}
+
+gone() {
+    for _ in $(seq 50); do
+        [ -z "$(find_window "$1")" ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+screenshot() { import -window root "$1"; }
+
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+    set -euo pipefail
+    command=$1
+    shift
+    case "$command" in
+        serve)
+            mkdir -p "$1"
+            start_xsession "$1"
+            trap 'exit 143' TERM HUP INT
+            echo "DISPLAY=$DISPLAY"
+            # Until the test closes its end, or dies; a builtin read, so that
+            # a signal ends the wait at once.
+            while IFS= read -r _; do :; done || true
+            ;;
+        window) window "$1" ;;
+        gone) gone "$1" ;;
+        close) wmctrl -i -c "$1" ;;
+        keys)
+            id=$1
+            shift
+            xdotool windowactivate --sync "$id" key "$@"
+            ;;
+        shot) screenshot "$1" ;;
+        *) echo "usage: see the top of $0" >&2; exit 2 ;;
+    esac
+fi
