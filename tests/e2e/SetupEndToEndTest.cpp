@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "StubRun.h"
@@ -278,6 +279,68 @@ TEST_F(SetupEndToEnd, ClosingMidDownloadAsksAndObeysTheAnswer) {
                 return machine.installerRuns().size() == 1;
             }()) << run.output();
             EXPECT_EQ(testsupport::readFile(installedCopy()), installer);
+        }
+    }
+}
+
+// The same question from the GTK window under a private X display, closed
+// through the window manager. The screenshots stay in the build tree.
+TEST_F(SetupEndToEnd, ClosingTheWindowMidDownloadAsksAndObeysTheAnswer) {
+    const std::string shots = SCREENSHOT_DIR;
+    fs::remove_all(shots);
+    const e2e::XSession x(shots);
+    const std::string stub = machine.stampedStub({"vid=1"});
+    const std::string caption = "WrenKit installation";
+    const std::string question = "Closing of downloader";
+    for (const bool confirm : {true, false}) {
+        SCOPED_TRACE(confirm ? "confirmed" : "declined");
+        forgetInstallerRuns();
+        // Slow enough that the download outlasts a slow start of GTK and the
+        // question on a busy machine: about 18 s declined.
+        auto env = environment(serveInstaller(confirm ? "slow/16k" : "slow/24k"));
+        env["DISPLAY"] = x.display();
+        e2e::TerminalRun run(machine.command(stub, env));
+        const std::string main = x.window(caption);
+        ASSERT_FALSE(main.empty()) << run.output();
+        std::this_thread::sleep_for(1500ms);  // progress shows
+        const std::string tag = confirm ? "yes" : "no";
+        x.screenshot(shots + "/" + tag + "-window.png");
+
+        x.close(main);
+        const std::string box = x.window(question);
+        ASSERT_FALSE(box.empty()) << run.output();
+        std::this_thread::sleep_for(500ms);  // drawn
+        x.screenshot(shots + "/" + tag + "-confirmation.png");
+        // The first button, Yes, is the default; Tab moves to "No, continue".
+        x.keys(box, confirm ? Args{"Return"} : Args{"Tab", "Return"});
+        const auto answered = std::chrono::steady_clock::now();
+        if (confirm) {
+            // About 2 s: the transfers are stopped, not waited out.
+            EXPECT_EQ(run.waitForExit(10s), 0) << run.output();
+            EXPECT_LT(std::chrono::steady_clock::now() - answered, 3s);
+        } else {
+            EXPECT_TRUE(x.gone(question)) << run.output();
+            EXPECT_FALSE(x.window(caption).empty()) << "declining ended the run";
+            EXPECT_TRUE(machine.installerRuns().empty()) << "the download ended before the answer";
+            x.screenshot(shots + "/no-continued.png");
+            EXPECT_EQ(run.waitForExit(120s), 0) << run.output();
+        }
+
+        // The installer records its run just after the stub ends; whatever
+        // was started is given a few seconds to be seen, then to be gone.
+        for (int i = 0; i < 50 && machine.installerRuns().empty(); ++i) {
+            std::this_thread::sleep_for(100ms);
+        }
+        for (int i = 0; i < 100 && !machine.runningPrograms().empty(); ++i) {
+            std::this_thread::sleep_for(100ms);
+        }
+        EXPECT_EQ(machine.runningPrograms(), std::vector<std::string>{});
+        if (confirm) {
+            EXPECT_TRUE(machine.installerRuns().empty());
+        } else {
+            EXPECT_EQ(machine.installerRuns().size(), 1u) << run.output();
+            EXPECT_EQ(testsupport::readFile(installedCopy()), installer);
+            EXPECT_EQ(machine.installerHashes(), std::vector<std::string>{sha256(installedCopy())});
         }
     }
 }

@@ -1,5 +1,6 @@
 #include "StubRun.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
@@ -94,6 +95,29 @@ std::vector<std::string> StubMachine::installerHashes() const {
     return hashes;
 }
 
+std::vector<std::string> StubMachine::runningPrograms() const {
+    const std::string root = m_sandbox.path().string();
+    std::vector<std::string> found;
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        const std::string pid = entry.path().filename().string();
+        if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::string commandLine;
+        std::error_code error;
+        const std::string program = fs::read_symlink(entry.path() / "exe", error).string();
+        try {
+            commandLine = testsupport::readFile(entry.path() / "cmdline");
+        } catch (const std::exception&) {
+            continue;  // ended meanwhile
+        }
+        std::replace(commandLine.begin(), commandLine.end(), '\0', ' ');
+        if (program.find(root) != std::string::npos ||
+            commandLine.find(root) != std::string::npos) {
+            found.push_back(pid + ": " + commandLine);
+        }
+    }
+    return found;
+}
+
 std::string fakeInstaller(std::size_t size) {
     std::string script =
         "#!/bin/sh\n"
@@ -166,6 +190,109 @@ int TerminalRun::waitForExit(std::chrono::milliseconds timeout) {
         // Keep the terminal drained so the program never blocks writing.
         waitForOutput("\x01never\x01", std::chrono::milliseconds(20));
     }
+}
+
+XSession::XSession(const std::string& logFolder) {
+    fs::create_directories(logFolder);
+    int input[2];
+    int output[2];
+    if (::pipe2(input, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    if (::pipe2(output, O_CLOEXEC) != 0) {
+        ::close(input[0]);
+        ::close(input[1]);
+        throw std::runtime_error("pipe failed");
+    }
+    const std::string script = XSESSION_SCRIPT;
+    std::vector<char*> argv{const_cast<char*>(script.c_str()), const_cast<char*>("serve"),
+                            const_cast<char*>(logFolder.c_str()), nullptr};
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        for (const int fd : {input[0], input[1], output[0], output[1]}) ::close(fd);
+        throw std::runtime_error("fork failed");
+    }
+    if (pid == 0) {
+        ::dup2(input[0], 0);
+        ::dup2(output[1], 1);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(input[0]);
+    ::close(output[1]);
+    m_input = input[1];
+    m_pid = pid;
+
+    // The script prints the display once Xvfb and openbox answer; up to a
+    // minute, as a loaded machine may need.
+    std::string said;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (said.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+        pollfd fd{output[0], POLLIN, 0};
+        if (::poll(&fd, 1, 100) <= 0) continue;
+        char buffer[256];
+        const ssize_t got = ::read(output[0], buffer, sizeof buffer);
+        if (got <= 0) break;
+        said.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(output[0]);
+    const std::string prefix = "DISPLAY=";
+    if (said.rfind(prefix, 0) != 0 || said.find('\n') == std::string::npos) {
+        stop();
+        throw std::runtime_error("no X display (see " + logFolder + "): " + said);
+    }
+    m_display = said.substr(prefix.size(), said.find('\n') - prefix.size());
+}
+
+XSession::~XSession() { stop(); }
+
+void XSession::stop() {
+    if (m_input >= 0) ::close(m_input);
+    m_input = -1;
+    if (m_pid <= 0) return;
+    // The script ends Xvfb and openbox, then itself; a signal if it hangs.
+    for (int i = 0; i < 200; ++i) {
+        if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
+            m_pid = -1;
+            return;
+        }
+        if (i == 100) ::kill(m_pid, SIGTERM);
+        ::usleep(50000);
+    }
+    ::kill(m_pid, SIGKILL);
+    ::waitpid(m_pid, nullptr, 0);
+    m_pid = -1;
+}
+
+testsupport::ProcessResult XSession::run(const std::vector<std::string>& arguments) const {
+    std::vector<std::string> command{"/usr/bin/env", "DISPLAY=" + m_display, "LC_ALL=C.UTF-8",
+                                     XSESSION_SCRIPT};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return testsupport::runProcess(command);
+}
+
+std::string XSession::window(const std::string& title) const {
+    const auto result = run({"window", title});
+    std::string id = result.out;
+    while (!id.empty() && (id.back() == '\n' || id.back() == ' ')) id.pop_back();
+    return result.exitCode == 0 ? id : "";
+}
+
+bool XSession::gone(const std::string& title) const { return run({"gone", title}).exitCode == 0; }
+
+void XSession::close(const std::string& id) const {
+    const auto result = run({"close", id});
+    if (result.exitCode != 0) throw std::runtime_error("cannot close window " + id + result.err);
+}
+
+void XSession::keys(const std::string& id, const std::vector<std::string>& keys) const {
+    std::vector<std::string> arguments{"keys", id};
+    arguments.insert(arguments.end(), keys.begin(), keys.end());
+    const auto result = run(arguments);
+    if (result.exitCode != 0) throw std::runtime_error("cannot press keys: " + result.err);
+}
+
+void XSession::screenshot(const std::string& file) const {
+    const auto result = run({"shot", file});
+    if (result.exitCode != 0) throw std::runtime_error("no screenshot: " + result.err);
 }
 
 }  // namespace e2e

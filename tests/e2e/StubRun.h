@@ -33,6 +33,9 @@ public:
     std::vector<std::vector<std::string>> installerRuns() const;
     // sha256 of the installer as each run saw itself.
     std::vector<std::string> installerHashes() const;
+    // Processes whose program or arguments lie in this machine's folders: the
+    // stub, the installer it downloaded, anything started from them.
+    std::vector<std::string> runningPrograms() const;
 
     std::string tempFolder() const { return m_sandbox.file("tmp"); }
     std::string privateFolder() const;
@@ -69,6 +72,41 @@ private:
     int m_master = -1;
     int m_pid = -1;
     std::string m_output;
+};
+
+// A private X display (Xvfb with openbox, from tests/gui/xsession.sh) for
+// driving the GTK window as a user's mouse and keyboard do. The display ends
+// with this object, or with the test process if that dies first.
+class XSession {
+public:
+    // Logs and the display number file go to logFolder.
+    explicit XSession(const std::string& logFolder);
+    ~XSession();
+    XSession(const XSession&) = delete;
+    XSession& operator=(const XSession&) = delete;
+
+    // ":N", for the DISPLAY of the programs under test.
+    const std::string& display() const { return m_display; }
+
+    // The id of the window titled exactly `title`, waiting up to 30 s for it
+    // to show; empty when it did not.
+    std::string window(const std::string& title) const;
+    // Whether no window is titled `title`, waiting up to 5 s for it to go.
+    bool gone(const std::string& title) const;
+    // The window manager's close, as the title bar's close button.
+    void close(const std::string& id) const;
+    // Activates the window, then presses the keys (xdotool names).
+    void keys(const std::string& id, const std::vector<std::string>& keys) const;
+    // The whole screen as an image file (PNG by its extension).
+    void screenshot(const std::string& file) const;
+
+private:
+    testsupport::ProcessResult run(const std::vector<std::string>& arguments) const;
+    void stop();
+
+    int m_pid = -1;
+    int m_input = -1;  // closing it ends the session
+    std::string m_display;
 };
 
 }  // namespace e2e
