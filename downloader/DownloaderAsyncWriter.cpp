@@ -3,11 +3,22 @@
 #include <algorithm>
 #include <cstring>
 
+namespace {
+
+// Enough for every worker's buffer to come back between two batches.
+constexpr std::size_t kMaxSpare = 16;
+
+}  // namespace
+
 DownloaderAsyncWriter::DownloaderAsyncWriter(std::fstream* file) : m_file(file) {}
 
 DownloaderAsyncWriter::~DownloaderAsyncWriter() { stop(); }
 
-void DownloaderAsyncWriter::start() { m_thread = boost::thread(&DownloaderAsyncWriter::run, this); }
+// A lambda rather than a member pointer: the 32-bit Windows compiler fails on
+// Boost.Thread's member-pointer call.
+void DownloaderAsyncWriter::start() {
+    m_thread = boost::thread([this] { run(); });
+}
 
 void DownloaderAsyncWriter::write(std::int32_t offset, std::int32_t length,
                                   const boost::shared_array<char>& buffer) {
@@ -25,6 +36,27 @@ void DownloaderAsyncWriter::write(std::int32_t offset, std::int32_t length,
     if (m_queue.size() >= 2) {
         m_condition.notify_one();
     }
+}
+
+boost::shared_array<char> DownloaderAsyncWriter::handOver(std::int32_t offset, std::int32_t length,
+                                                          boost::shared_array<char> buffer,
+                                                          std::size_t capacity) {
+    boost::unique_lock<boost::mutex> lock(m_mutex);
+    if (length >= 0 && !m_stopped && !m_failed) {
+        m_queue.push_back(WriteTask{std::move(buffer), offset, length, capacity});
+        if (m_queue.size() >= 2) {
+            m_condition.notify_one();
+        }
+    } else if (buffer) {
+        return buffer;  // dropped, so the caller may keep it
+    }
+    if (m_spareCapacity == capacity && !m_spare.empty()) {
+        boost::shared_array<char> spare = std::move(m_spare.back());
+        m_spare.pop_back();
+        return spare;
+    }
+    lock.unlock();
+    return boost::shared_array<char>(new char[capacity]);
 }
 
 std::int32_t DownloaderAsyncWriter::readPart(boost::shared_array<char>& buffer, std::int32_t offset,
@@ -95,6 +127,15 @@ void DownloaderAsyncWriter::writeQueueLocked() {
         m_file->write(task.data.get(), task.length);
         if (!*m_file) {
             m_failed = true;
+        }
+        // Kept only while nobody else holds it: a caller that still reads
+        // the array must not get it back for writing.
+        if (task.capacity > 0 && task.data.use_count() == 1 && m_spare.size() < kMaxSpare) {
+            if (m_spareCapacity != task.capacity) {
+                m_spare.clear();
+                m_spareCapacity = task.capacity;
+            }
+            m_spare.push_back(task.data);
         }
     }
     if (!m_failed && m_file != nullptr && !m_file->flush()) {

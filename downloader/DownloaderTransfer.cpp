@@ -1,4 +1,8 @@
+#ifdef _WIN32
+#include <winsock2.h>
+#else
 #include <sys/select.h>
+#endif
 
 #include <boost/format.hpp>
 #include <boost/thread/lock_guard.hpp>
@@ -238,8 +242,12 @@ bool Downloader::startWorkers(TransferState& transfer, DownloaderAsyncWriter* wr
         const std::int32_t length = m_downloadInfo.partLength(part);
         std::int32_t resume = 0;
         const std::int32_t saved = m_downloadInfo.savedLength(worker);
+        // Read into an array of its own: the worker's buffer must keep the
+        // full part size, as it goes round through the writer.
+        boost::shared_array<char> stored;
         if (transfer.firstIteration && saved > 0 && saved < length &&
-            writer->readPart(record.buffer, offset, length) == length) {
+            writer->readPart(stored, offset, length) == length) {
+            std::memcpy(record.buffer.get(), stored.get(), static_cast<std::size_t>(saved));
             resume = saved;
         }
         const std::int64_t start = static_cast<std::int64_t>(offset) + resume;

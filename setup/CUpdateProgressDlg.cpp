@@ -45,7 +45,9 @@ bool CUpdateProgressDlg::OnInitDialog() {
     m_host.showWindow();
     m_host.setProgressText(uiText(9));
     m_host.setProgressPosition(0);
-    m_workerThread = boost::thread(&CUpdateProgressDlg::workerMain, this);
+    // A lambda rather than a member pointer: the 32-bit Windows compiler fails
+    // on Boost.Thread's member-pointer call.
+    m_workerThread = boost::thread([this] { workerMain(); });
     return true;
 }
 
