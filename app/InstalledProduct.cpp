@@ -3,6 +3,7 @@
 #include <boost/locale/encoding_utf.hpp>
 
 #include "app/TextConversion.h"
+#include "platform/PathSeparator.h"
 #include "platform/UninstallEntry.h"
 
 std::optional<std::wstring> readEntryValueText(std::string_view stored) {
@@ -37,7 +38,7 @@ InstalledProduct::InstalledProduct() {
     std::optional<std::wstring> location = readValue("InstallLocation");
     if (!location) return;
     installLocation = std::move(*location);
-    m_exePath = installLocation + L"/" + kExecutableName;
+    m_exePath = installLocation + platform::kPathSeparator + kExecutableName;
     installed = platform::pathExists(
         boost::locale::conv::utf_to_utf<char>(m_exePath, boost::locale::conv::skip));
 }

@@ -28,8 +28,8 @@ struct InstalledProduct {
     std::wstring displayVersion;
 
 private:
-    // installLocation, "/" and the executable name; empty unless both values
-    // were read.
+    // installLocation, the path separator ("\\" on Windows, "/" elsewhere)
+    // and the executable name; empty unless both values were read.
     std::wstring m_exePath;
 };
 

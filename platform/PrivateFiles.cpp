@@ -51,7 +51,7 @@ bool restrictToOwner(const std::string& path) {
 
 FileLock::~FileLock() {
     // Closing releases the lock; nothing was written through this descriptor.
-    ::close(m_fd);
+    ::close(static_cast<int>(m_handle));
 }
 
 std::unique_ptr<FileLock> FileLock::tryLock(const std::string& path) {

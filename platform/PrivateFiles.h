@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -13,11 +14,16 @@ namespace platform {
 // does not exist. An existing entry is accepted only when it is a directory
 // (not a symbolic link) owned by the calling user; group and other access is
 // then taken away. Throws std::runtime_error naming the reason otherwise.
-// Any thread.
+// On Windows the folder is "<tempRoot>\websetup-<user SID>", its access list
+// granting the user alone, and links (reparse points) are refused the same
+// way. Any thread.
 std::string privateTempFolder(const std::string& tempRoot);
 
 // Leaves the file at path readable, writable and executable by its owner
-// only, without following a symbolic link; false when it cannot.
+// only, without following a symbolic link; false when it cannot. On Windows,
+// where the folder's access list already keeps other users out, the file is
+// instead held open denying writes and deletion until the process ends, so
+// that it cannot change between this call and its start.
 bool restrictToOwner(const std::string& path);
 
 // An exclusive advisory lock on a file, held until destruction (or the end of
@@ -34,8 +40,9 @@ public:
     static std::unique_ptr<FileLock> tryLock(const std::string& path);
 
 private:
-    explicit FileLock(int fd) : m_fd(fd) {}
-    int m_fd;
+    explicit FileLock(std::intptr_t handle) : m_handle(handle) {}
+    // A file descriptor, or a Windows file handle.
+    std::intptr_t m_handle;
 };
 
 }  // namespace platform

@@ -16,6 +16,7 @@
 #include "app/InstalledProduct.h"
 #include "app/ProductCatalog.h"
 #include "net/SingleRequest.h"
+#include "platform/PathSeparator.h"
 #include "platform/ShellOpen.h"
 #include "platform/UserProxy.h"
 #include "setup/ErrorClass.h"
@@ -177,9 +178,9 @@ DownloadInfo SetupFlow::prepareDownload(const CUpdateProgressDlg& dialog, const 
     const std::wstring folder =
         toWide(platform::privateTempFolder(boost::filesystem::temp_directory_path().string()));
     const std::wstring tag = toWide(info.fileTag());
-    m_recordPath = folder + L"/_" + tag + L".txt";
-    const std::wstring installer =
-        folder + L"/" + productFileStem(dialog.m_productId) + L"_" + tag + L".exe";
+    m_recordPath = folder + platform::kPathSeparator + L"_" + tag + L".txt";
+    const std::wstring installer = folder + platform::kPathSeparator +
+                                   productFileStem(dialog.m_productId) + L"_" + tag + L".exe";
     info.setDestFilePath(installer);
     if (!info.isValid()) throw std::runtime_error("Undefined error!");
 

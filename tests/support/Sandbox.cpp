@@ -1,19 +1,27 @@
 #include "support/Sandbox.h"
 
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 
 namespace testsupport {
 
 Sandbox::Sandbox() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "websetup-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("cannot create a sandbox folder from " + pattern);
+    // mkdtemp's contract on every system: a new folder of a random name that
+    // only this user may enter; create_directory is false for one that exists.
+    std::random_device random;
+    const std::filesystem::path root = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::filesystem::path candidate =
+            root / ("websetup-test-" + std::to_string(random()));
+        if (std::filesystem::create_directory(candidate)) {
+            std::filesystem::permissions(candidate, std::filesystem::perms::owner_all);
+            m_path = candidate;
+            return;
+        }
     }
-    m_path = pattern;
+    throw std::runtime_error("cannot create a sandbox folder in " + root.string());
 }
 
 Sandbox::~Sandbox() {
