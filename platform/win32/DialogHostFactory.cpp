@@ -1,0 +1,27 @@
+#include "platform/DialogHostFactory.h"
+
+#include <windows.h>
+// The headers below need the types of windows.h.
+#include <commctrl.h>
+#include <objbase.h>
+
+#include <boost/filesystem/path.hpp>
+#include <boost/locale/generator.hpp>
+
+#include "platform/win32/Win32DialogHost.h"
+
+namespace platform {
+
+std::unique_ptr<DialogHost> createDialogHost() {
+    // The shell may use COM to start a program. A fresh process always gets
+    // S_OK; the result is therefore not examined.
+    (void)::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    INITCOMMONCONTROLSEX controls{sizeof controls, 0xFF};
+    ::InitCommonControlsEx(&controls);
+    // The program's narrow paths are UTF-8, as on every other system; Boost
+    // would otherwise read them in the ANSI code page.
+    boost::filesystem::path::imbue(boost::locale::generator().generate("en_US.UTF-8"));
+    return createWin32DialogHost();
+}
+
+}  // namespace platform
