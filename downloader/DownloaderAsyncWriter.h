@@ -8,12 +8,15 @@
 #include <cstdint>
 #include <deque>
 #include <fstream>
+#include <vector>
 
 // One queued write; the task owns its copy of the bytes.
 struct WriteTask {
     boost::shared_array<char> data;
     std::int32_t offset = 0;
     std::int32_t length = 0;
+    // The size of `data` when it may be recycled once written, else 0.
+    std::size_t capacity = 0;
 };
 
 // Writes parts of the destination file on a thread of its own, so that disk
@@ -37,6 +40,12 @@ public:
     // The thread sleeps until two tasks wait, so a single task is written
     // only when another arrives, a read-back needs it, or stop() is called.
     void write(std::int32_t offset, std::int32_t length, const boost::shared_array<char>& buffer);
+
+    // Like write(), but queues `buffer` itself instead of a copy and returns
+    // an array of `capacity` bytes in its place: one the writer has finished
+    // with, or a new one. `buffer` must hold `capacity` bytes.
+    boost::shared_array<char> handOver(std::int32_t offset, std::int32_t length,
+                                       boost::shared_array<char> buffer, std::size_t capacity);
 
     // Replaces `buffer` by a new array of `length` bytes holding the file's
     // content at `offset`, queued writes included. Returns the number of
@@ -63,6 +72,9 @@ private:
     bool m_stopped = false;
     std::atomic<bool> m_failed{false};
     std::deque<WriteTask> m_queue;
+    // Written arrays that no one else holds, for handOver() to return.
+    std::vector<boost::shared_array<char>> m_spare;
+    std::size_t m_spareCapacity = 0;
     boost::mutex m_mutex;
     boost::condition_variable m_condition;
     boost::thread m_thread;

@@ -51,7 +51,7 @@ DownloadError Downloader::verifyAndSaveDownloadedParts(TransferState& transfer,
             ++transfer.curlOrVerificationErrorCount;
             continue;
         }
-        const UserPData& record = *transfer.userData[static_cast<std::size_t>(i)];
+        UserPData& record = *transfer.userData[static_cast<std::size_t>(i)];
         if (!isPartialContent(record.statusHeader)) {
             DownloaderLog::line(boost::format("Verification error! statusHeader[%d]=%s") % i %
                                 record.statusHeader.value);
@@ -69,8 +69,11 @@ DownloadError Downloader::verifyAndSaveDownloadedParts(TransferState& transfer,
             ++transfer.curlOrVerificationErrorCount;
             continue;
         }
-        writer->write(m_downloadInfo.partOffset(part), m_downloadInfo.partLength(part),
-                      record.buffer);
+        // The verified bytes go to the writer as they are; the worker goes on
+        // in an array the writer no longer reads.
+        record.buffer = writer->handOver(m_downloadInfo.partOffset(part),
+                                         m_downloadInfo.partLength(part), std::move(record.buffer),
+                                         static_cast<std::size_t>(m_downloadInfo.partSize()));
         m_downloadInfo.advanceWorker(i);
     }
     DownloaderLog::line(boost::format(" <-- verifyAndSaveDownloadedParts. serverErrorCode=%d") %
