@@ -80,11 +80,18 @@ std::size_t Downloader::writeCallback(char* data, std::size_t size, std::size_t 
     const std::int64_t last =
         static_cast<std::int64_t>(info.partOffset(record.partIndex)) + limit - 1;
     const std::int64_t first = last - record.expectedLength + 1;
-    if (!isPartialContent(record.statusHeader) || record.contentSize != record.expectedLength ||
-        static_cast<std::int64_t>(record.downloadedLength) + static_cast<std::int64_t>(received) >
-            limit ||
-        !contentRangeMatches(record.headers, first, last)) {
+    if (static_cast<std::int64_t>(record.downloadedLength) + static_cast<std::int64_t>(received) >
+        limit) {
         return 0;
+    }
+    // Parsing the headers again for every block of the body cost more than
+    // the copy; they are checked again only when a line was added.
+    if (record.checkedHeaderCount == 0 || record.checkedHeaderCount != record.headers.size()) {
+        if (!isPartialContent(record.statusHeader) || record.contentSize != record.expectedLength ||
+            !contentRangeMatches(record.headers, first, last)) {
+            return 0;
+        }
+        record.checkedHeaderCount = record.headers.size();
     }
     std::memcpy(record.buffer.get() + record.downloadedLength, data, received);
     record.downloadedLength += static_cast<std::int32_t>(received);
@@ -259,6 +266,7 @@ bool Downloader::startWorkers(TransferState& transfer, DownloaderAsyncWriter* wr
         record.contentSize = 0;
         record.partIndex = part;
         record.headers.clear();
+        record.checkedHeaderCount = 0;
         record.statusHeader = ResponseHeader();
 
         if (curl_easy_setopt(handle, CURLOPT_RANGE, transfer.ranges[w].c_str()) != CURLE_OK ||

@@ -53,6 +53,9 @@ struct DownloaderUserPData {
     boost::shared_array<char> buffer;
     // Bytes of the current part held in `buffer`, from the start of the part.
     std::int32_t downloadedLength = 0;
+    // How many header lines there were when the body last passed the checks
+    // on them; 0 until it has. They hold until another line arrives.
+    std::size_t checkedHeaderCount = 0;
 };
 
 // Classifies one header line with CR and LF already removed. Never throws
