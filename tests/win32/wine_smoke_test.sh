@@ -1,0 +1,202 @@
+#!/usr/bin/env bash
+# Smoke tests of the Windows stub under wine, against the local test servers:
+#  - stamped stubs download over HTTP and HTTPS and start the recording
+#    installer with exactly the arguments the Linux stub gives for the same
+#    settings;
+#  - an unreachable server shows the error box, and the stub ends once it is
+#    answered;
+#  - closing the window asks first: "No, continue" keeps the download, "Yes"
+#    ends it and starts nothing;
+#  - the Russian texts under a Russian locale.
+# Screenshots stay in OUT for a person to look at.
+#
+#   wine_smoke_test.sh WINDOWS_BUILD LINUX_BUILD SERVERS_ENV OUT
+#
+# Expects DISPLAY (with a window manager), WEBSETUP_WINE and WINEPREFIX, as
+# run_wine_tests.sh sets them.
+set -euo pipefail
+windows_build=$1
+linux_build=$2
+# shellcheck disable=SC1090
+source "$3"
+out=$4
+rm -rf "$out"
+mkdir -p "$out"
+
+stamp="$linux_build/tools/stamp/websetup-stamp"
+linux_stub="$linux_build/tests/e2e/wrenkit-setup-e2e"
+windows_stub="$windows_build/tests/win32/wrenkit-setup-e2e.exe"
+run_wine="$(dirname "${BASH_SOURCE[0]}")/wine-run.sh"
+passed=0
+
+fail() {
+    echo "FAIL: $*" >&2
+    import -window root "$out/failure.png" 2>/dev/null || true
+    exit 1
+}
+shot() { import -window root "$out/$1.png"; }
+windows_path() { local path=${1//\//\\}; echo "Z:$path"; }
+
+# window TITLE: the id of the window titled exactly TITLE, waiting up to 30 s.
+window() {
+    local id
+    for _ in $(seq 300); do
+        id=$(xdotool search --name "^$1\$" 2>/dev/null | head -n 1) || true
+        if [ -n "$id" ]; then
+            echo "$id"
+            return 0
+        fi
+        sleep 0.1
+    done
+    return 1
+}
+gone() {
+    for _ in $(seq 100); do
+        xdotool search --name "^$1\$" >/dev/null 2>&1 || return 0
+        sleep 0.1
+    done
+    return 1
+}
+ended() {
+    for _ in $(seq 150); do
+        kill -0 "$1" 2>/dev/null || return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# The installers: the Windows one records its command line; the Linux one is
+# the script the Linux end-to-end tests use. Both are padded past 512 KiB so
+# that they download in several parts.
+cp "$windows_build/tests/win32/record-installer.exe" "$SERVED_DIR/wine-installer.exe"
+head -c 1200000 /dev/zero >>"$SERVED_DIR/wine-installer.exe"
+{
+    printf '#!/bin/sh\n'
+    printf 'run="$WEBSETUP_E2E_RECORD_DIR/run.$$"\n'
+    printf 'for a in "$@"; do printf "%%s\\n" "$a"; done > "$run.tmp" && mv "$run.tmp" "$run.argv"\n'
+    printf 'exit 0\n'
+    head -c 1200000 /dev/zero | tr '\0' '#'
+    printf '\n'
+} >"$SERVED_DIR/wine-reference-installer.sh"
+
+probe="http://$HOST:$NGINX_HTTP_PORT/"
+
+# run_windows STUB HOST RECORD_DIR [VAR=value ...]: runs the Windows stub to
+# its end, in English unless told otherwise.
+run_windows() {
+    local stub=$1 host=$2 records=$3
+    shift 3
+    env LC_ALL= LANG=en_US.UTF-8 WEBSETUP_E2E_PROBE_URL="$probe" WEBSETUP_WINE_TIMEOUT=60 \
+        WEBSETUP_E2E_DOWNLOAD_HOST="$host" WEBSETUP_E2E_RECORD_DIR="$(windows_path "$records")" \
+        "$@" "$run_wine" "$stub"
+}
+
+# recorded FOLDER: the one recorded run's arguments, once it has appeared.
+recorded() {
+    for _ in $(seq 100); do
+        if compgen -G "$1/run.*.argv" >/dev/null; then
+            local runs=("$1"/run.*.argv)
+            [ ${#runs[@]} -eq 1 ] || fail "$1: ${#runs[@]} installer runs"
+            cat "${runs[0]}"
+            return 0
+        fi
+        sleep 0.1
+    done
+    fail "$1: the installer was not started"
+}
+
+# --- command lines: the same settings give the same arguments as on Linux.
+cases=(
+    "wrnkit|partnerId=12|vid=7|silentMode=true"
+    "wrnkit|contentType=3|contentAddress=http://example.com/a b|silentMode=TRUE"
+    "wrnkit|contentAddress=say \"hi\" now|avastUrl=https://example.com/?a=1&b=2"
+    "wrnkit|b=2|a=x y|PidVaulto=abc|silentMode=true"
+    "vaulto|PidVaulto=abc|partnerId=12|silentMode=true"
+)
+n=0
+for entry in "${cases[@]}"; do
+    n=$((n + 1))
+    IFS='|' read -r -a fields <<<"$entry"
+    key=${fields[0]}
+    settings=("${fields[@]:1}")
+
+    linux_records="$out/case$n/linux"
+    mkdir -p "$linux_records" "$out/case$n/tmp"
+    "$stamp" "$linux_stub" -o "$out/case$n/stub" "${settings[@]}"
+    env -u DISPLAY -u WAYLAND_DISPLAY LC_ALL= LANG=en_US.UTF-8 TMPDIR="$out/case$n/tmp" \
+        WEBSETUP_E2E_PRODUCT_KEY="$key" WEBSETUP_E2E_PROBE_URL="$probe" \
+        WEBSETUP_E2E_DOWNLOAD_HOST="http://$HOST:$NGINX_HTTP_PORT/files/wine-reference-installer.sh?" \
+        WEBSETUP_E2E_RECORD_DIR="$linux_records" \
+        timeout 60 "$out/case$n/stub" </dev/null >"$out/case$n/linux.log" 2>&1 ||
+        fail "case $n: the Linux stub failed: $(cat "$out/case$n/linux.log")"
+    expected=$(recorded "$linux_records")
+
+    "$stamp" "$windows_stub" -o "$out/case$n/stub.exe" "${settings[@]}"
+    for scheme in http https; do
+        port=$NGINX_HTTP_PORT
+        [ "$scheme" = https ] && port=$NGINX_HTTPS_PORT
+        records="$out/case$n/$scheme"
+        mkdir -p "$records"
+        run_windows "$out/case$n/stub.exe" "$scheme://$HOST:$port/files/wine-installer.exe?" \
+            "$records" WEBSETUP_E2E_PRODUCT_KEY="$key" >"$records.log" 2>&1 ||
+            fail "case $n over $scheme: the stub failed: $(cat "$records.log")"
+        actual=$(recorded "$records")
+        [ "$actual" = "$expected" ] ||
+            fail "case $n over $scheme: arguments differ from Linux:"$'\n'"$actual"$'\n'"--- Linux:"$'\n'"$expected"
+        passed=$((passed + 1))
+    done
+done
+
+# --- an unreachable server: the error box, then the end.
+mkdir -p "$out/unreachable"
+"$stamp" "$windows_stub" -o "$out/unreachable/stub.exe" partnerId=1
+run_windows "$out/unreachable/stub.exe" "http://$HOST:$CLOSED_PORT/x?" "$out/unreachable" \
+    WEBSETUP_E2E_PROBE_URL="http://$HOST:$CLOSED_PORT/" >"$out/unreachable.log" 2>&1 &
+pid=$!
+box=$(window "Error!") || fail "no error box for an unreachable server"
+sleep 0.5
+shot unreachable-error-box
+xdotool windowactivate --sync "$box" key Return
+ended "$pid" || fail "the stub did not end after the error box"
+compgen -G "$out/unreachable/run.*" >/dev/null && fail "an installer was started after the error"
+passed=$((passed + 1))
+
+# --- closing during a slow download, in English and in Russian.
+slow_host="http://$HOST:$NGINX_HTTP_PORT/slow/16k/wine-installer.exe?"
+# close_flow TAG LANG CAPTION QUESTION
+close_flow() {
+    local tag=$1 language=$2 caption=$3 question=$4
+    local records="$out/$tag"
+    mkdir -p "$records"
+    run_windows "$out/unreachable/stub.exe" "$slow_host" "$records" LANG="$language" \
+        >"$out/$tag.log" 2>&1 &
+    local pid=$!
+    local main box
+    main=$(window "$caption") || fail "$tag: no window titled $caption"
+    sleep 2
+    shot "$tag-window"
+
+    wmctrl -i -c "$main"
+    box=$(window "$question") || fail "$tag: closing did not ask"
+    sleep 0.5
+    shot "$tag-confirmation"
+    xdotool windowactivate --sync "$box" key Tab Return  # the second button: continue
+    gone "$question" || fail "$tag: the question stayed open"
+    sleep 2
+    kill -0 "$pid" 2>/dev/null || fail "$tag: declining ended the run"
+    shot "$tag-continued"
+    cmp -s "$out/$tag-window.png" "$out/$tag-continued.png" && fail "$tag: progress stood still"
+
+    wmctrl -i -c "$main"
+    box=$(window "$question") || fail "$tag: the second close did not ask"
+    xdotool windowactivate --sync "$box" key Return  # the default button: Yes
+    ended "$pid" || fail "$tag: Yes did not end the stub"
+    sleep 1
+    compgen -G "$records/run.*" >/dev/null && fail "$tag: an installer was started"
+    passed=$((passed + 1))
+}
+close_flow close-en en_US.UTF-8 "WrenKit installation" "Closing of downloader"
+close_flow close-ru ru_RU.UTF-8 "Установка WrenKit" "Загрытие программы"
+
+echo "screenshots in $out"
+echo "wine smoke tests: $passed passed, 0 failed"
