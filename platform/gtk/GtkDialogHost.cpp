@@ -201,18 +201,15 @@ public:
     }
 
     // Any thread. The task crosses as an owned pointer inside the source; the
-    // source's destroy notification frees it whether it ran or not.
+    // source's destroy notification frees it whether it ran or not. An idle
+    // source always queues: g_main_context_invoke_full would run the task at
+    // once on the calling thread whenever no thread owns the main context yet
+    // (a worker posting before the modal run has started), which would call
+    // GTK from the worker and drop the task.
     void post(std::unique_ptr<PostedTask> task) override {
         auto* delivery = new Delivery{this, std::move(task)};
-        if (std::this_thread::get_id() == m_interfaceThread) {
-            // invoke would run the task at once on its own thread; a post
-            // always queues.
-            g_idle_add_full(G_PRIORITY_DEFAULT, &GtkDialogHost::deliver, delivery,
-                            &GtkDialogHost::freeDelivery);
-        } else {
-            g_main_context_invoke_full(nullptr, G_PRIORITY_DEFAULT, &GtkDialogHost::deliver,
-                                       delivery, &GtkDialogHost::freeDelivery);
-        }
+        g_idle_add_full(G_PRIORITY_DEFAULT, &GtkDialogHost::deliver, delivery,
+                        &GtkDialogHost::freeDelivery);
     }
 
 private:

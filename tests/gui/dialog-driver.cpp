@@ -2,7 +2,9 @@
 // scripted worker in place of the setup flow, for the window and terminal
 // tests:
 //   dialog-driver            status line, then one per cent per step, never done
-//   dialog-driver --error    the error box first, then the finish message
+//   dialog-driver --error    the error box first, then the finish message;
+//                            also posts a task from another thread before the
+//                            modal run starts, which must run on this thread
 // Prints "worker stopped" when the worker saw the stop request and
 // "result=N" with the dialog's result.
 #include <chrono>
@@ -11,6 +13,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "platform/DialogHostFactory.h"
 #include "setup/CUpdateProgressDlg.h"
@@ -39,6 +42,20 @@ int main(int argc, char** argv) {
     };
 
     const auto host = platform::createDialogHost();
+    if (errorFirst) {
+        // A worker may post before the interface thread has entered its modal
+        // run; the task must wait for that run instead of being lost or run
+        // on the worker.
+        const std::thread::id interfaceThread = std::this_thread::get_id();
+        std::thread early([&host, interfaceThread] {
+            host->post(platform::makePostedTask([interfaceThread] {
+                if (std::this_thread::get_id() == interfaceThread) {
+                    std::puts("early task ran on the interface thread");
+                }
+            }));
+        });
+        early.join();
+    }
     int result = 0;
     {
         CUpdateProgressDlg dialog(*host, hooks);

@@ -64,5 +64,7 @@ xdotool windowactivate --sync "$box"
 xdotool key Return
 for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
 grep -q '^result=1$' "$out/error.log" || fail "error box: $(cat "$out/error.log")"
+grep -q '^early task ran on the interface thread$' "$out/error.log" ||
+    fail "a task posted before the modal run was lost: $(cat "$out/error.log")"
 
 echo "screenshots in $out"
