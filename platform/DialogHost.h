@@ -61,7 +61,7 @@ protected:
 };
 
 // The program's one window and its boxes, as a front end (GTK, terminal,
-// scripted) shows them. Unless marked otherwise, every operation belongs to
+// Win32, scripted) shows them. Unless marked otherwise, every operation belongs to
 // the interface thread: the thread that created the host.
 class DialogHost {
 public:

@@ -7,8 +7,8 @@
 namespace platform {
 
 // The GTK front end when a display is named (DISPLAY or WAYLAND_DISPLAY) and
-// GTK starts on it; the terminal front end otherwise. The calling thread
-// becomes the interface thread.
+// GTK starts on it; the terminal front end otherwise. On Windows, the Win32
+// front end. The calling thread becomes the interface thread.
 std::unique_ptr<DialogHost> createDialogHost();
 
 }  // namespace platform

@@ -24,7 +24,7 @@ HINSTANCE instance() { return ::GetModuleHandleW(nullptr); }
 // The window is shown by showWindow, centred, not when it is created: the
 // template's visible style is taken out of a copy of the template.
 std::vector<BYTE> hiddenTemplate(int id) {
-    const HRSRC found = ::FindResourceW(instance(), MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(5));
+    const HRSRC found = ::FindResourceW(instance(), MAKEINTRESOURCEW(id), RT_DIALOG);
     const HGLOBAL loaded = found != nullptr ? ::LoadResource(instance(), found) : nullptr;
     const void* bytes = loaded != nullptr ? ::LockResource(loaded) : nullptr;
     if (bytes == nullptr) return {};
