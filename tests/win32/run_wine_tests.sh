@@ -11,8 +11,8 @@
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/../.." && pwd)
-build=$1
-linux_build=$2
+build=$(cd "$1" && pwd)
+linux_build=$(cd "$2" && pwd)
 : "${WEBSETUP_WINE:?}" "${WINEARCH:?}"
 
 export WINEPREFIX="$build/wine"
