@@ -113,9 +113,9 @@ build_curl() {
     local version=$1 prefix=$2
     local source
     source=$(fetch_source curl "$version")
-    local work="$deps/work/curl-$arch-$version"
+    local work="$deps/scratch/curl-$arch-$version"
     rm -rf "$work" "$prefix"
-    mkdir -p "$deps/work"
+    mkdir -p "$deps/scratch"
     # Only what the stub uses: HTTP and HTTPS through the system's TLS, no
     # compression, no extra name or proxy libraries.
     cmake -S "$source" -B "$work" -G Ninja -Wno-dev \
@@ -152,7 +152,7 @@ build_boost() {
     local version=$1 prefix=$2
     local source
     source=$(fetch_source boost1.74 "$version")
-    local work="$deps/work/boost-$arch-$version"
+    local work="$deps/scratch/boost-$arch-$version"
     rm -rf "$work" "$prefix"
     mkdir -p "$work"
     local log="$work.log"
