@@ -66,33 +66,17 @@ runs_32bit_programs() {
     return $status
 }
 
-install_packages() {
-    local missing=() package
-    for package in "$@"; do
-        if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q '^install ok installed$'; then
-            missing+=("$package")
-        fi
-    done
-    [ ${#missing[@]} -eq 0 ] && return 0
-    if [ "$(id -u)" -ne 0 ]; then
-        echo "the Windows tests need: apt-get install -y ${missing[*]}" >&2
-        exit 1
-    fi
-    echo "Installing: ${missing[*]}" >&2
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-        "${missing[@]}" >/dev/null
-}
 
 # The Linux packages of the test servers and the X session, then wine and the
 # locales the screenshots are taken in.
 "$root/scripts/setup-deps.sh"
-install_packages wine wine64 locales
+"$root/scripts/setup-deps.sh" wine wine64 locales
 if runs_32bit_programs; then
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
         dpkg --add-architecture i386
         apt-get update -qq
     fi
-    install_packages wine32:i386
+    "$root/scripts/setup-deps.sh" wine32:i386
 fi
 missing_locales=false
 for locale in en_US ru_RU; do

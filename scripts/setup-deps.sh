@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
-# Installs the Debian packages listed in scripts/debian-packages.txt that are
-# not installed yet. As root it runs apt-get; otherwise it prints the command.
+# Installs the Debian packages that are not installed yet: those named as
+# arguments, or else those listed in scripts/debian-packages.txt. As root it
+# runs apt-get; otherwise it prints the command.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-mapfile -t wanted < <(sed -e 's/#.*//' -e '/^[[:space:]]*$/d' "$here/debian-packages.txt")
+if [ $# -gt 0 ]; then
+    wanted=("$@")
+else
+    mapfile -t wanted < <(sed -e 's/#.*//' -e '/^[[:space:]]*$/d' "$here/debian-packages.txt")
+fi
 
 missing=()
 for package in "${wanted[@]}"; do

@@ -29,22 +29,6 @@ jobs=$(nproc)
 build_packages=("g++-mingw-w64-${arch//_/-}-posix" "binutils-mingw-w64-${arch//_/-}" bison dpkg-dev
     cmake ninja-build libboost-dev googletest xz-utils)
 
-install_packages() {
-    local missing=() package
-    for package in "$@"; do
-        if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q '^install ok installed$'; then
-            missing+=("$package")
-        fi
-    done
-    [ ${#missing[@]} -eq 0 ] && return 0
-    if [ "$(id -u)" -ne 0 ]; then
-        echo "the Windows build needs: apt-get install -y ${missing[*]}" >&2
-        exit 1
-    fi
-    echo "Installing: ${missing[*]}" >&2
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-        "${missing[@]}" >/dev/null
-}
 
 # apt-get source needs source entries; add them for the Debian archives the
 # machine already uses (same mirrors and suites), nothing else.
@@ -182,7 +166,7 @@ build_boost() {
     rm -rf "$work"
 }
 
-install_packages "${build_packages[@]}"
+"$root/scripts/setup-deps.sh" "${build_packages[@]}"
 enable_debian_sources
 mkdir -p "$deps"
 
