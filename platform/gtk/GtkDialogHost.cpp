@@ -6,11 +6,11 @@
 #include <atomic>
 #include <boost/locale/encoding_utf.hpp>
 #include <cassert>
-#include <exception>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/CallbackFailure.h"
 #include "resources/DialogLayout.h"
 #include "resources/ProgramIcon.h"
 
@@ -125,7 +125,6 @@ public:
         assertInterfaceThread();
         m_events = &events;
         m_running = true;
-        m_failure = nullptr;
         m_loop = g_main_loop_new(nullptr, FALSE);
         g_main_loop_run(m_loop);
         g_main_loop_unref(m_loop);
@@ -135,7 +134,7 @@ public:
         gtk_widget_destroy(m_window);
         m_window = nullptr;
         discardPendingTasks();
-        if (m_failure) std::rethrow_exception(m_failure);
+        m_callbackFailure.rethrow();
         return m_result;
     }
 
@@ -223,15 +222,8 @@ private:
         auto* delivery = static_cast<Delivery*>(data);
         GtkDialogHost& host = *delivery->host;
         if (host.m_running) {
-            // An exception must not unwind through GLib: it ends the run and
-            // leaves runModal on the interface thread.
-            try {
-                std::unique_ptr<PostedTask> task = std::move(delivery->task);
-                task->run();
-            } catch (...) {
-                host.m_failure = std::current_exception();
-                host.endModal(kSecondButtonResult);
-            }
+            std::unique_ptr<PostedTask> task = std::move(delivery->task);
+            host.m_callbackFailure.guard(host, [&task] { task->run(); });
         }
         return G_SOURCE_REMOVE;
     }
@@ -251,12 +243,7 @@ private:
 
     void requestClose() {
         if (!m_running || m_events == nullptr) return;
-        try {
-            m_events->onCloseRequested();
-        } catch (...) {
-            m_failure = std::current_exception();
-            endModal(kSecondButtonResult);
-        }
+        m_callbackFailure.guard(*this, [this] { m_events->onCloseRequested(); });
     }
 
     void buildWindow() {
@@ -320,7 +307,7 @@ private:
     DialogEvents* m_events = nullptr;
     bool m_running = false;
     int m_result = kSecondButtonResult;
-    std::exception_ptr m_failure;
+    CallbackFailure m_callbackFailure;
 };
 
 }  // namespace

@@ -5,12 +5,12 @@
 #include <commctrl.h>
 
 #include <algorithm>
-#include <exception>
 #include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "platform/CallbackFailure.h"
 #include "platform/win32/ResourceIds.h"
 
 namespace platform {
@@ -65,8 +65,9 @@ public:
     }
 
     ~Win32DialogHost() override {
-        if (m_window != nullptr) ::DestroyWindow(m_window);
+        // Tasks still queued are found by their window: freed before it goes.
         discardQueuedTasks();
+        if (m_window != nullptr) ::DestroyWindow(m_window);
     }
 
     void setCaption(const std::wstring& caption) override {
@@ -107,7 +108,7 @@ public:
         m_events = nullptr;
         ::ShowWindow(m_window, SW_HIDE);
         discardQueuedTasks();
-        if (m_failure) std::rethrow_exception(std::exchange(m_failure, nullptr));
+        m_callbackFailure.rethrow();
         return m_result;
     }
 
@@ -172,24 +173,12 @@ private:
     void runTask(LPARAM payload) {
         std::unique_ptr<PostedTask> task(reinterpret_cast<PostedTask*>(payload));
         if (!m_running) return;
-        // An exception must not unwind through the system's window code: it
-        // ends the run and leaves runModal on the interface thread.
-        try {
-            task->run();
-        } catch (...) {
-            m_failure = std::current_exception();
-            endModal(kSecondButtonResult);
-        }
+        m_callbackFailure.guard(*this, [&task] { task->run(); });
     }
 
     void requestClose() {
         if (!m_running || m_events == nullptr) return;
-        try {
-            m_events->onCloseRequested();
-        } catch (...) {
-            m_failure = std::current_exception();
-            endModal(kSecondButtonResult);
-        }
+        m_callbackFailure.guard(*this, [this] { m_events->onCloseRequested(); });
     }
 
     static INT_PTR CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -281,7 +270,7 @@ private:
     DialogEvents* m_events = nullptr;
     bool m_running = false;
     int m_result = kSecondButtonResult;
-    std::exception_ptr m_failure;
+    CallbackFailure m_callbackFailure;
     std::vector<HWND> m_openBoxes;
 };
 
