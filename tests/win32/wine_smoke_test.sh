@@ -3,12 +3,13 @@
 #  - stamped stubs download over HTTP and HTTPS and start the recording
 #    installer with exactly the arguments the Linux stub gives for the same
 #    settings;
-#  - an unreachable server shows the error box, and the stub ends once it is
-#    answered;
+#  - an unreachable server shows the error box with the download error, and
+#    the stub ends once it is answered;
 #  - closing the window asks first: "No, continue" keeps the download, "Yes"
 #    ends it and starts nothing;
 #  - the Russian texts under a Russian locale.
-# Screenshots stay in OUT for a person to look at.
+# The boxes' texts are read out of the windows (window-text.exe);
+# screenshots stay in OUT for a person to look at.
 #
 #   wine_smoke_test.sh WINDOWS_BUILD LINUX_BUILD SERVERS_ENV OUT
 #
@@ -26,6 +27,7 @@ mkdir -p "$out"
 stamp="$linux_build/tools/stamp/websetup-stamp"
 linux_stub="$linux_build/tests/e2e/wrenkit-setup-e2e"
 windows_stub="$windows_build/tests/win32/wrenkit-setup-e2e.exe"
+window_text="$windows_build/tests/win32/window-text.exe"
 run_wine="$(dirname "${BASH_SOURCE[0]}")/wine-run.sh"
 passed=0
 
@@ -105,6 +107,19 @@ recorded() {
     fail "$1: the installer was not started"
 }
 
+# expect_texts TAG TITLE TEXT...: the window titled TITLE shows exactly the
+# TEXTs, in the order of its controls.
+expect_texts() {
+    local tag=$1 title=$2
+    shift 2
+    local actual expected
+    actual=$(LC_ALL='' LANG=en_US.UTF-8 "$run_wine" "$window_text" "$title") ||
+        fail "$tag: cannot read the texts of the window titled $title"
+    expected=$(printf '%s\n' "$@")
+    [ "$actual" = "$expected" ] ||
+        fail "$tag: the window shows"$'\n'"$actual"$'\n'"--- expected:"$'\n'"$expected"
+}
+
 # --- command lines: the same settings give the same arguments as on Linux.
 cases=(
     "wrnkit|partnerId=12|vid=7|silentMode=true"
@@ -147,7 +162,8 @@ for entry in "${cases[@]}"; do
     done
 done
 
-# --- an unreachable server: the error box, then the end.
+# --- an unreachable server: the error box with libcurl's "could not connect"
+# (7), then the end.
 mkdir -p "$out/unreachable"
 "$stamp" "$windows_stub" -o "$out/unreachable/stub.exe" partnerId=1
 run_windows "$out/unreachable/stub.exe" "http://$HOST:$CLOSED_PORT/x?" "$out/unreachable" \
@@ -156,6 +172,8 @@ pid=$!
 box=$(window "Error!") || fail "no error box for an unreachable server"
 sleep 0.5
 shot unreachable-error-box
+expect_texts unreachable "Error!" "Yes" "No" \
+    "Download Error (system code: 7). The program will be automatically closed!"
 xdotool windowactivate --sync "$box" key Return
 ended "$pid" || fail "the stub did not end after the error box"
 compgen -G "$out/unreachable/run.*" >/dev/null && fail "an installer was started after the error"
@@ -163,40 +181,44 @@ passed=$((passed + 1))
 
 # --- closing during a slow download, in English and in Russian.
 slow_host="http://$HOST:$NGINX_HTTP_PORT/slow/16k/wine-installer.exe?"
-# close_flow TAG LANG CAPTION QUESTION
+# close_flow TAG LANG TITLE BOX_TITLE QUESTION YES NO: TITLE is the
+# window's, the rest are the texts of the box that closing it shows.
 close_flow() {
-    local tag=$1 language=$2 caption=$3 question=$4
+    local tag=$1 language=$2 title=$3 box_title=$4 question=$5 yes=$6 no=$7
     local records="$out/$tag"
     mkdir -p "$records"
     run_windows "$out/unreachable/stub.exe" "$slow_host" "$records" LANG="$language" \
         >"$out/$tag.log" 2>&1 &
     local pid=$!
     local main box
-    main=$(window "$caption") || fail "$tag: no window titled $caption"
+    main=$(window "$title") || fail "$tag: no window titled $title"
     sleep 2
     shot "$tag-window"
 
     wmctrl -i -c "$main"
-    box=$(window "$question") || fail "$tag: closing did not ask"
+    box=$(window "$box_title") || fail "$tag: closing did not ask"
     sleep 0.5
     shot "$tag-confirmation"
+    expect_texts "$tag" "$box_title" "$yes" "$no" "$question"
     xdotool windowactivate --sync "$box" key Tab Return  # the second button: continue
-    gone "$question" || fail "$tag: the question stayed open"
+    gone "$box_title" || fail "$tag: the question stayed open"
     sleep 2
     kill -0 "$pid" 2>/dev/null || fail "$tag: declining ended the run"
     shot "$tag-continued"
     cmp -s "$out/$tag-window.png" "$out/$tag-continued.png" && fail "$tag: progress stood still"
 
     wmctrl -i -c "$main"
-    box=$(window "$question") || fail "$tag: the second close did not ask"
+    box=$(window "$box_title") || fail "$tag: the second close did not ask"
     xdotool windowactivate --sync "$box" key Return  # the default button: Yes
     ended "$pid" || fail "$tag: Yes did not end the stub"
     sleep 1
     compgen -G "$records/run.*" >/dev/null && fail "$tag: an installer was started"
     passed=$((passed + 1))
 }
-close_flow close-en en_US.UTF-8 "WrenKit installation" "Closing of downloader"
-close_flow close-ru ru_RU.UTF-8 "Установка WrenKit" "Загрытие программы"
+close_flow close-en en_US.UTF-8 "WrenKit installation" "Closing of downloader" \
+    "Do you want to stop download process?" "Yes" "No, continue"
+close_flow close-ru ru_RU.UTF-8 "Установка WrenKit" "Загрытие программы" \
+    "Хотите ли вы завершить процесс загрузки?" "Да" "Нет, продолжить"
 
 echo "screenshots in $out"
 echo "wine smoke tests: $passed passed, 0 failed"
