@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Smoke tests of the Windows stub under wine, against the local test servers:
 #  - stamped stubs download over HTTP and HTTPS and start the recording
-#    installer with exactly the arguments the Linux stub gives for the same
-#    settings;
+#    installer with exactly the parameter text the settings give, which
+#    splits into the arguments the Linux stub gives for the same settings;
 #  - an unreachable server shows the error box with the download error, and
 #    the stub ends once it is answered;
 #  - closing the window asks first: "No, continue" keeps the download, "Yes"
@@ -93,13 +93,14 @@ run_windows() {
         "$@" "$run_wine" "$stub"
 }
 
-# recorded FOLDER: the one recorded run's arguments, once it has appeared.
+# recorded FOLDER: the one recorded run's files without their extension,
+# once the run has been recorded.
 recorded() {
     for _ in $(seq 100); do
         if compgen -G "$1/run.*.argv" >/dev/null; then
             local runs=("$1"/run.*.argv)
             [ ${#runs[@]} -eq 1 ] || fail "$1: ${#runs[@]} installer runs"
-            cat "${runs[0]}"
+            echo "${runs[0]%.argv}"
             return 0
         fi
         sleep 0.1
@@ -120,20 +121,38 @@ expect_texts() {
         fail "$tag: the window shows"$'\n'"$actual"$'\n'"--- expected:"$'\n'"$expected"
 }
 
-# --- command lines: the same settings give the same arguments as on Linux.
+# --- command lines: the installer receives exactly the parameter text the
+# settings give (setup/InstallerParameters.cpp: each item begins with a
+# blank), behind the quoted program and the one blank the shell puts between
+# them; split, it gives the arguments the Linux stub passes.
+# Each case is two lines: product key|stamped setting|..., then the text
+# after the program part of the installer's command line.
 cases=(
-    "wrnkit|partnerId=12|vid=7|silentMode=true"
-    "wrnkit|contentType=3|contentAddress=http://example.com/a b|silentMode=TRUE"
-    "wrnkit|contentAddress=say \"hi\" now|avastUrl=https://example.com/?a=1&b=2"
-    "wrnkit|b=2|a=x y|PidVaulto=abc|silentMode=true"
-    "vaulto|PidVaulto=abc|partnerId=12|silentMode=true"
+    'wrnkit|partnerId=12|vid=7|silentMode=true'
+    '  /partnerId=12 /vid=7 /S'
+    'wrnkit|contentType=3|contentAddress=http://example.com/a b|silentMode=TRUE'
+    '  /contentType=3 /contentAddress="http://example.com/a b"'
+    'wrnkit|contentAddress=say "hi" now|avastUrl=https://example.com/?a=1&b=2'
+    '  /contentAddress="say "hi" now" /avastUrl="https://example.com/?a=1&b=2"'
+    'wrnkit|b=2|a=x y|PidVaulto=abc|silentMode=true'
+    '  /S /PidVaulto="abc" /a="x y" /b="2"'
+    # Nothing is expanded or escaped: the backslash makes the closing quote
+    # a literal one, on both systems.
+    'wrnkit|contentAddress=%TEMP%\'
+    '  /contentAddress="%TEMP%\"'
+    'vaulto|PidVaulto=abc|partnerId=12|silentMode=true'
+    '  /subid abc'
+    # Vault-O without its campaign: no parameters at all.
+    'vaulto|partnerId=12'
+    ''
 )
 n=0
-for entry in "${cases[@]}"; do
+for ((i = 0; i < ${#cases[@]}; i += 2)); do
     n=$((n + 1))
-    IFS='|' read -r -a fields <<<"$entry"
+    IFS='|' read -r -a fields <<<"${cases[i]}"
     key=${fields[0]}
     settings=("${fields[@]:1}")
+    received=${cases[i + 1]}
 
     linux_records="$out/case$n/linux"
     mkdir -p "$linux_records" "$out/case$n/tmp"
@@ -144,7 +163,7 @@ for entry in "${cases[@]}"; do
         WEBSETUP_E2E_RECORD_DIR="$linux_records" \
         timeout 60 "$out/case$n/stub" </dev/null >"$out/case$n/linux.log" 2>&1 ||
         fail "case $n: the Linux stub failed: $(cat "$out/case$n/linux.log")"
-    expected=$(recorded "$linux_records")
+    linux_run=$(recorded "$linux_records")
 
     "$stamp" "$windows_stub" -o "$out/case$n/stub.exe" "${settings[@]}"
     for scheme in http https; do
@@ -155,9 +174,12 @@ for entry in "${cases[@]}"; do
         run_windows "$out/case$n/stub.exe" "$scheme://$HOST:$port/files/wine-installer.exe?" \
             "$records" WEBSETUP_E2E_PRODUCT_KEY="$key" >"$records.log" 2>&1 ||
             fail "case $n over $scheme: the stub failed: $(cat "$records.log")"
-        actual=$(recorded "$records")
-        [ "$actual" = "$expected" ] ||
-            fail "case $n over $scheme: arguments differ from Linux:"$'\n'"$actual"$'\n'"--- Linux:"$'\n'"$expected"
+        run=$(recorded "$records")
+        printf '%s' "$received" | cmp -s - "$run.params" ||
+            fail "case $n over $scheme: the installer received [$(cat "$run.params")]," \
+                "expected [$received]"
+        cmp -s "$run.argv" "$linux_run.argv" ||
+            fail "case $n over $scheme: arguments differ from Linux:"$'\n'"$(cat "$run.argv")"$'\n'"--- Linux:"$'\n'"$(cat "$linux_run.argv")"
         passed=$((passed + 1))
     done
 done
