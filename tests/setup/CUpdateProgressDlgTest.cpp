@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <future>
 #include <stdexcept>
 #include <thread>
@@ -11,6 +10,7 @@
 #include "platform/scripted/ScriptedDialogHost.h"
 #include "setup/CUpdateProgressDlg.h"
 #include "setup/UiText.h"
+#include "support/InterfaceLanguage.h"
 
 namespace {
 
@@ -22,9 +22,7 @@ using platform::MessageBoxLayout;
 class ProgressDialogTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ::unsetenv("LC_ALL");
-        ::unsetenv("LC_MESSAGES");
-        ::setenv("LANG", "en_US.UTF-8", 1);
+        testsupport::setInterfaceLanguage(0x0409);
         UiText::release();
         hooks.readPayload = [this] { return payload; };
         hooks.productKey = "wrnkit";
@@ -90,7 +88,7 @@ TEST_F(ProgressDialogTest, InitialisesInOrderAndStartsTheWorkerLast) {
 }
 
 TEST_F(ProgressDialogTest, CaptionFollowsTheInterfaceLanguage) {
-    ::setenv("LANG", "ru_RU.UTF-8", 1);
+    testsupport::setInterfaceLanguage(UiText::kRussianLanguage);
     UiText::release();
     worker([](CUpdateProgressDlg& dialog) { dialog.postMessage(makeFinishMessage()); });
     EXPECT_EQ(run(), 1);
