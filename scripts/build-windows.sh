@@ -26,20 +26,14 @@ if [ "${CI:-}" = "true" ]; then
     werror=ON
 fi
 
-# build_windows ARCH FOLDER: configures and builds the tree for one target.
-build_windows() {
-    local arch=$1 build=$2
-    "$root/scripts/win32-deps.sh" "$arch"
-    cmake -S "$root" -B "$build" -G Ninja \
-        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake" \
-        -C "$root/build/win32-deps/$arch/deps.cmake" \
-        -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_CROSSCOMPILING_EMULATOR="$root/tests/win32/wine-run.sh" \
-        -DWEBSETUP_WERROR="$werror" >/dev/null
-    cmake --build "$build" --parallel "$(nproc)"
-}
-
-build_windows i686 "$root/build/win32"
+"$root/scripts/win32-deps.sh"
+cmake -S "$root" -B "$root/build/win32" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
+    -C "$root/build/win32-deps/i686/deps.cmake" \
+    -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_CROSSCOMPILING_EMULATOR="$root/tests/win32/wine-run.sh" \
+    -DWEBSETUP_WERROR="$werror" >/dev/null
+cmake --build "$root/build/win32" --parallel "$(nproc)"
 stub="$root/build/win32/app/wrenkit-setup.exe"
 echo "Built $stub ($(stat -c %s "$stub") bytes)"
 

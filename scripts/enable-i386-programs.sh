@@ -36,7 +36,9 @@ cannot() {
 }
 
 # The backports suite of the Debian release, from the mirror the machine
-# already uses for it.
+# already uses for it. Added only for this installation: other packages and
+# sources keep coming from the release itself.
+added_backports=""
 enable_backports() {
     local codename list=/etc/apt/sources.list.d/websetup-backports.sources
     codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
@@ -52,6 +54,7 @@ enable_backports() {
     [ -n "$mirror" ] || cannot "no Debian mirror in the apt sources"
     printf 'Types: deb\nURIs: %s\nSuites: %s-backports\nComponents: main\nSigned-By: %s\n' \
         "$mirror" "$codename" /usr/share/keyrings/debian-archive-keyring.gpg >"$list"
+    added_backports=$list
     apt-get update -qq
 }
 
@@ -70,6 +73,10 @@ if ! "$emulator" --version 2>/dev/null | grep -q 'version \([89]\|[1-9][0-9]\)\.
     echo "Installing qemu-user from $codename-backports" >&2
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
         -t "$codename-backports" qemu-user >/dev/null || cannot "qemu-user did not install"
+    if [ -n "$added_backports" ]; then
+        rm -f "$added_backports"
+        apt-get update -qq
+    fi
 fi
 
 # Another registration for the same programs (an older emulator) is replaced.

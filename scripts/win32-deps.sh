@@ -3,23 +3,18 @@
 # own sources: libcurl (static, Schannel TLS) and the compiled Boost libraries
 # (static thread, filesystem, locale, and the chrono, date_time and atomic that
 # CMake's Boost module links with thread). The header-only Boost parts come from
-# Debian's boost headers. Everything lands in build/win32-deps/<arch>, one
+# Debian's boost headers. Everything lands in build/win32-deps/i686, one
 # folder per source version, so a second run only checks what is there.
 #
-#   scripts/win32-deps.sh          32-bit Windows, the stub's home platform
-#   scripts/win32-deps.sh x86_64   64-bit Windows (test runs under a 64-bit wine)
+#   scripts/win32-deps.sh
 #
-# Ends by writing build/win32-deps/<arch>/deps.cmake, an initial cache for
+# Ends by writing build/win32-deps/i686/deps.cmake, an initial cache for
 # the Windows build (cmake -C).
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-arch=${1:-i686}
-case "$arch" in
-    i686) address_model=32 ;;
-    x86_64) address_model=64 ;;
-    *) echo "usage: $0 [i686|x86_64]" >&2; exit 2 ;;
-esac
+arch=i686
+address_model=32
 triple="$arch-w64-mingw32"
 deps="$root/build/win32-deps"
 prefixes="$deps/$arch"
@@ -68,13 +63,12 @@ enable_debian_sources() {
     apt-get update -qq
 }
 
-# The version apt-get source would fetch, from the name of its .dsc file
-# (URL-encoded there: "+" is "%2b").
+# The version of a library's sources as the release's binary package of it
+# has it (its candidate, less a rebuild's "+bN"): the Windows build uses the
+# sources of what the Linux build links, even where apt knows newer ones.
 source_version() {
-    local encoded
-    encoded=$(apt-get source --print-uris --only-source "$1" 2>/dev/null |
-        sed -n -e "s/^'[^']*\/$1_\([^']*\)\.dsc'.*/\1/p" | head -n 1)
-    printf '%b' "${encoded//%/\\x}"
+    apt-cache policy "$1" 2>/dev/null | sed -n -e 's/^ *Candidate: \(.*\)$/\1/p' |
+        sed -e 's/+b[0-9]*$//' -e '/(none)/d'
 }
 
 # Unpacks the Debian source package (patches applied) once; prints its folder.
@@ -170,8 +164,8 @@ build_boost() {
 enable_debian_sources
 mkdir -p "$deps"
 
-curl_version=$(source_version curl)
-boost_version=$(source_version boost1.74)
+curl_version=$(source_version libcurl4-openssl-dev)
+boost_version=$(source_version libboost1.74-dev)
 if [ -z "$curl_version" ] || [ -z "$boost_version" ]; then
     echo "apt cannot tell the curl or boost1.74 source versions" >&2
     exit 1

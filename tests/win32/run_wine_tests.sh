@@ -48,11 +48,17 @@ openbox >"$out/openbox.log" 2>&1 &
 pids+=($!)
 
 start=$(date +%s)
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    timeout 300 "$WEBSETUP_WINE" wineboot --init >"$out/wineboot.log" 2>&1 || {
+# A prefix whose set-up was cut short has its registry files already, so
+# only a mark written after a complete set-up lets one be used again.
+ready="$WINEPREFIX/.websetup-ready"
+if [ ! -f "$ready" ]; then
+    rm -rf "$WINEPREFIX"
+    timeout 600 "$WEBSETUP_WINE" wineboot --init >"$out/wineboot.log" 2>&1 &&
+        timeout 300 "$(dirname "$WEBSETUP_WINE")/wineserver" --wait || {
         echo "wineboot failed: $(tail -n 20 "$out/wineboot.log")" >&2
         exit 1
     }
+    touch "$ready"
 fi
 echo "wine prefix ready in $(($(date +%s) - start)) s"
 
