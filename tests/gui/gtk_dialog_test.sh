@@ -44,8 +44,7 @@ run_language() {
     box=$(window "$question") || fail "$tag: second close did not ask"
     xdotool windowactivate --sync "$box"
     xdotool key Return  # the default button: Yes
-    for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    kill -0 "$pid" 2>/dev/null && fail "$tag: Yes did not end the run"
+    ended "$pid" || fail "$tag: Yes did not end the run"
     grep -q '^worker stopped$' "$out/$tag.log" || fail "$tag: the worker was not stopped"
     grep -q '^result=2$' "$out/$tag.log" || fail "$tag: wrong result: $(cat "$out/$tag.log")"
 }
@@ -62,7 +61,7 @@ sleep 0.5
 shot "error-box"
 xdotool windowactivate --sync "$box"
 xdotool key Return
-for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+ended "$pid" || fail "error box: the dialog did not end"
 grep -q '^result=1$' "$out/error.log" || fail "error box: $(cat "$out/error.log")"
 grep -q '^early task ran on the interface thread$' "$out/error.log" ||
     fail "a task posted before the modal run was lost: $(cat "$out/error.log")"

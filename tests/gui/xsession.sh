@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# A private X display (Xvfb and openbox) for tests that drive a real GTK
-# window from outside, and the few window operations they need.
+# A private X display (Xvfb and openbox) for tests that drive a real window
+# (GTK, or Win32 under wine) from outside, and the few window operations they
+# need.
 #
-# Sourced: defines start_xsession, find_window, window, gone and screenshot;
+# Sourced: defines start_xsession, find_window, window, gone, ended and
+# screenshot;
 # start_xsession OUT exports DISPLAY and ends the session when the sourcing
 # shell exits (add your own background pids to `pids` to have them ended too).
 #
@@ -69,9 +71,19 @@ window() {
     return 1
 }
 
+# Waits up to 10 s for no window to be titled $1.
 gone() {
-    for _ in $(seq 50); do
+    for _ in $(seq 100); do
         [ -z "$(find_window "$1")" ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# Waits up to 15 s for the process $1 to end.
+ended() {
+    for _ in $(seq 150); do
+        kill -0 "$1" 2>/dev/null || return 0
         sleep 0.1
     done
     return 1

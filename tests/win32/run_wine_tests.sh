@@ -23,29 +23,16 @@ out="$build/wine-tests"
 rm -rf "$out"
 mkdir -p "$out"
 
-pids=()
+source "$here/../gui/xsession.sh"
+start_xsession "$out"
 cleanup() {
     "$WEBSETUP_WINE" wineboot --end-session >/dev/null 2>&1 || true
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
     if [ -f "$out/servers/supervisor.pid" ]; then
         python3 "$root/tests/servers/test_servers.py" stop "$out/servers" >/dev/null 2>&1 || true
     fi
-    wait 2>/dev/null || true
+    xsession_cleanup
 }
 trap cleanup EXIT
-
-# Xvfb picks a free display number itself and writes it to descriptor 3.
-: >"$out/display"
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$out/display" >"$out/xvfb.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 300); do
-    [ -s "$out/display" ] && break
-    sleep 0.1
-done
-[ -s "$out/display" ] || { echo "Xvfb did not start: $(cat "$out/xvfb.log")" >&2; exit 1; }
-export DISPLAY=":$(head -n 1 "$out/display")"
-openbox >"$out/openbox.log" 2>&1 &
-pids+=($!)
 
 start=$(date +%s)
 # A prefix whose set-up was cut short has its registry files already, so

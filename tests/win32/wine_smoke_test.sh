@@ -16,6 +16,8 @@
 # Expects DISPLAY (with a window manager), WEBSETUP_WINE and WINEPREFIX, as
 # run_wine_tests.sh sets them.
 set -euo pipefail
+# The window operations (window, gone, ended, screenshot).
+source "$(dirname "${BASH_SOURCE[0]}")/../gui/xsession.sh"
 windows_build=$1
 linux_build=$2
 # shellcheck disable=SC1090
@@ -33,39 +35,11 @@ passed=0
 
 fail() {
     echo "FAIL: $*" >&2
-    import -window root "$out/failure.png" 2>/dev/null || true
+    screenshot "$out/failure.png" 2>/dev/null || true
     exit 1
 }
-shot() { import -window root "$out/$1.png"; }
+shot() { screenshot "$out/$1.png"; }
 windows_path() { local path=${1//\//\\}; echo "Z:$path"; }
-
-# window TITLE: the id of the window titled exactly TITLE, waiting up to 30 s.
-window() {
-    local id
-    for _ in $(seq 300); do
-        id=$(xdotool search --name "^$1\$" 2>/dev/null | head -n 1) || true
-        if [ -n "$id" ]; then
-            echo "$id"
-            return 0
-        fi
-        sleep 0.1
-    done
-    return 1
-}
-gone() {
-    for _ in $(seq 100); do
-        xdotool search --name "^$1\$" >/dev/null 2>&1 || return 0
-        sleep 0.1
-    done
-    return 1
-}
-ended() {
-    for _ in $(seq 150); do
-        kill -0 "$1" 2>/dev/null || return 0
-        sleep 0.1
-    done
-    return 1
-}
 
 # The installers: the Windows one records its command line; the Linux one is
 # the script the Linux end-to-end tests use. Both are padded past 512 KiB so
