@@ -36,13 +36,10 @@ cannot() {
 }
 
 # The backports suite of the Debian release, from the mirror the machine
-# already uses for it. Added only for this installation: other packages and
-# sources keep coming from the release itself.
-added_backports=""
+# already uses for it. Added only for this installation (removed again on
+# exit, whatever happens): other packages keep coming from the release itself.
 enable_backports() {
-    local codename list=/etc/apt/sources.list.d/websetup-backports.sources
-    codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
-    [ -n "$codename" ] || cannot "the Debian release has no code name"
+    local list=/etc/apt/sources.list.d/websetup-backports.sources
     if apt-cache policy 2>/dev/null | grep -q " $codename-backports/main "; then
         return 0
     fi
@@ -54,7 +51,7 @@ enable_backports() {
     [ -n "$mirror" ] || cannot "no Debian mirror in the apt sources"
     printf 'Types: deb\nURIs: %s\nSuites: %s-backports\nComponents: main\nSigned-By: %s\n' \
         "$mirror" "$codename" /usr/share/keyrings/debian-archive-keyring.gpg >"$list"
-    added_backports=$list
+    trap 'rm -f "'"$list"'"; apt-get update -qq' EXIT
     apt-get update -qq
 }
 
@@ -68,15 +65,12 @@ if [ ! -f /proc/sys/fs/binfmt_misc/register ]; then
 fi
 
 if ! "$emulator" --version 2>/dev/null | grep -q 'version \([89]\|[1-9][0-9]\)\.'; then
+    codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+    [ -n "$codename" ] || cannot "the Debian release has no code name"
     enable_backports
-    codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
     echo "Installing qemu-user from $codename-backports" >&2
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
         -t "$codename-backports" qemu-user >/dev/null || cannot "qemu-user did not install"
-    if [ -n "$added_backports" ]; then
-        rm -f "$added_backports"
-        apt-get update -qq
-    fi
 fi
 
 # Another registration for the same programs (an older emulator) is replaced.
