@@ -24,14 +24,27 @@ xsession_cleanup() {
 }
 
 # Starts Xvfb and openbox, logging into OUT. Xvfb picks the display number
-# itself: tests starting at the same moment never race for one.
+# itself: tests starting at the same moment never race for one. A server of
+# another test that is just ending can still remove the socket of a new one
+# on the same number; openbox then cannot connect, and the session is started
+# again.
 start_xsession() {
     local out=$1
     trap xsession_cleanup EXIT
+    # Title searches with non-ASCII text need a UTF-8 locale in the tools.
+    export LC_ALL=C.UTF-8
+    for _ in 1 2 3; do
+        try_xsession "$out" && return 0
+    done
+    echo "no X session: $(cat "$out/xvfb.log" "$out/openbox.log")" >&2
+    return 1
+}
+
+try_xsession() {
+    local out=$1
     : >"$out/display"
     Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$out/display" >"$out/xvfb.log" 2>&1 &
     local xvfb=$!
-    pids+=("$xvfb")
     local number=""
     # Up to 30 s: the machine may be busy.
     for _ in $(seq 300); do
@@ -40,15 +53,25 @@ start_xsession() {
         kill -0 "$xvfb" 2>/dev/null || break
         sleep 0.1
     done
-    [ -n "$number" ] || { echo "Xvfb did not start: $(cat "$out/xvfb.log")" >&2; return 1; }
+    if [ -z "$number" ]; then
+        kill "$xvfb" 2>/dev/null || true
+        return 1
+    fi
     export DISPLAY=":$number"
-    # Title searches with non-ASCII text need a UTF-8 locale in the tools.
-    export LC_ALL=C.UTF-8
     openbox --sm-disable >"$out/openbox.log" 2>&1 &
-    pids+=("$!")
+    local openbox=$!
     # Window operations need a managing window manager; it says so on the root.
-    for _ in $(seq 300); do wmctrl -m >/dev/null 2>&1 && break; sleep 0.1; done
-    wmctrl -m >/dev/null 2>&1 || { echo "openbox did not start" >&2; return 1; }
+    for _ in $(seq 300); do
+        wmctrl -m >/dev/null 2>&1 && break
+        kill -0 "$openbox" 2>/dev/null || break
+        sleep 0.1
+    done
+    if ! wmctrl -m >/dev/null 2>&1; then
+        kill "$openbox" "$xvfb" 2>/dev/null || true
+        wait "$openbox" "$xvfb" 2>/dev/null || true
+        return 1
+    fi
+    pids+=("$xvfb" "$openbox")
 }
 
 # The id of the window titled exactly $1, from the window manager's list:
