@@ -66,7 +66,7 @@ settings=(
     "vid=1234"
     "contentType=3"
     "contentAddress=https://www.example.com/welcome page"
-    "avastUrl=https://www.example.com/landing?utm_source=wrenkit&utm_campaign=spring"
+    "offerUrl=https://www.example.com/landing?utm_source=wrenkit&utm_campaign=spring"
     "silentMode=true"
     "fusionChannel=demo channel"
 )

@@ -33,7 +33,7 @@ bool CUpdateProgressDlg::OnInitDialog() {
     m_partnerId = takeSetting(m_payload, "partnerId");
     m_contentType = takeSetting(m_payload, "contentType");
     m_contentAddress = takeSetting(m_payload, "contentAddress");
-    m_avastUrl = takeSetting(m_payload, "avastUrl");
+    m_offerUrl = takeSetting(m_payload, "offerUrl");
     m_productKey = m_hooks.productKey;
     m_silentMode = takeSetting(m_payload, "silentMode") == L"true";
     boost::algorithm::to_lower(m_productKey, std::locale::classic());

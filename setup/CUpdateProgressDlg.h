@@ -88,7 +88,7 @@ public:
     std::wstring m_partnerId;
     std::wstring m_contentAddress;
     std::wstring m_contentType;
-    std::wstring m_avastUrl;
+    std::wstring m_offerUrl;
     PayloadInfo m_payload;  // what is left after the six named settings
 
     // Driven by the worker; its record is read by the completion test and

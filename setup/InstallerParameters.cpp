@@ -22,7 +22,7 @@ std::optional<std::wstring> installerParameters(const InstallerSettings& setting
     append(L" /vid=%s", settings.vid);
     append(L" /contentType=%s", settings.contentType);
     append(L" /contentAddress=\"%s\"", settings.contentAddress);
-    append(L" /avastUrl=\"%s\"", settings.avastUrl);
+    append(L" /offerUrl=\"%s\"", settings.offerUrl);
     if (settings.silentMode) parameters += L" /S";
     for (const auto& [key, value] : settings.payload) {
         parameters +=

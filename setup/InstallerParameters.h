@@ -14,7 +14,7 @@ struct InstallerSettings {
     std::wstring vid;
     std::wstring contentType;
     std::wstring contentAddress;
-    std::wstring avastUrl;
+    std::wstring offerUrl;
     bool silentMode = false;
     PayloadInfo payload;
 };
@@ -23,7 +23,7 @@ struct InstallerSettings {
 inline constexpr ProductId kVaultOProductId = 13;
 
 // The installer's parameter text: " /partnerId=…", " /vid=…",
-// " /contentType=…", " /contentAddress=\"…\"", " /avastUrl=\"…\"", " /S" and
+// " /contentType=…", " /contentAddress=\"…\"", " /offerUrl=\"…\"", " /S" and
 // " /key=\"value\"" per remaining setting in key order with the value
 // decoded, each only when it has a value. Values go in as they are: nothing
 // is escaped, also between quotes. For Vault-O the whole list is replaced by

@@ -236,7 +236,7 @@ void SetupFlow::launchInstaller(CUpdateProgressDlg& dialog) {
     settings.vid = dialog.m_vid;
     settings.contentType = dialog.m_contentType;
     settings.contentAddress = dialog.m_contentAddress;
-    settings.avastUrl = dialog.m_avastUrl;
+    settings.offerUrl = dialog.m_offerUrl;
     settings.silentMode = dialog.m_silentMode;
     settings.payload = dialog.m_payload;
 

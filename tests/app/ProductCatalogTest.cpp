@@ -21,7 +21,7 @@ TEST(ProductCatalog, LooksKeysUpExactly) {
     for (const auto& c : cases) EXPECT_EQ(productIdFromKey(c.key), c.expected) << c.key;
 }
 
-TEST(ProductCatalog, EveryRowIsReachableByItsKeyAndHasAnHttpsAddress) {
+TEST(ProductCatalog, EveryRowIsReachableByItsKeyAndHasAnUnownableHttpsAddress) {
     ProductId expectedId = 1;
     for (const ProductRow& row : productCatalog()) {
         EXPECT_EQ(row.id, expectedId++);
@@ -30,6 +30,9 @@ TEST(ProductCatalog, EveryRowIsReachableByItsKeyAndHasAnHttpsAddress) {
         EXPECT_FALSE(productDisplayName(row.id).empty());
         EXPECT_FALSE(productFileStem(row.id).empty());
         EXPECT_EQ(row.host.substr(0, 8), "https://") << row.key;
+        // A reserved name nobody can register: a build that names no download
+        // host of its own can fetch nothing.
+        EXPECT_EQ(row.host.substr(row.host.size() - 8), ".example") << row.key;
         EXPECT_EQ(row.path.front(), '/') << row.key;
         EXPECT_EQ(productDownloadUrl(row.id, ""), std::string(row.host) + std::string(row.path));
     }

@@ -37,14 +37,14 @@ protected:
 TEST_F(StampedExecutable, ReaderFindsTheStampedBlockNotTheConstantData) {
     ASSERT_GE(countMarkers(testsupport::readFile(PAYLOAD_ECHO_PATH)), 1u);
 
-    const std::string stamped = stamp({"vid=42", "avastUrl=https://example.com/?a=1&b=2"});
+    const std::string stamped = stamp({"vid=42", "offerUrl=https://example.com/?a=1&b=2"});
     EXPECT_EQ(countMarkers(testsupport::readFile(stamped)),
               countMarkers(testsupport::readFile(PAYLOAD_ECHO_PATH)) + 1);
 
     const PayloadInfo payload = readPayloadInfo(stamped);
     EXPECT_EQ(std::vector(payload.begin(), payload.end()),
               (std::vector<std::pair<const std::string, std::string>>{
-                  {"avastUrl", "https%3A%2F%2Fexample.com%2F%3Fa%3D1%26b%3D2"}, {"vid", "42"}}));
+                  {"offerUrl", "https%3A%2F%2Fexample.com%2F%3Fa%3D1%26b%3D2"}, {"vid", "42"}}));
 }
 
 TEST_F(StampedExecutable, UnstampedProgramReadsNoSettings) {

@@ -261,7 +261,7 @@ TEST_F(ProgressDialogTest, SettingsAreTakenOutAndTheKeyFolded) {
                           Case{"true ", false}, Case{"1", false}, Case{nullptr, false}}) {
         SCOPED_TRACE(c.silentMode ? c.silentMode : "(none)");
         payload = {{"vid", "v%31"},         {"partnerId", "p"}, {"contentType", "10"},
-                   {"contentAddress", "a"}, {"avastUrl", "L"},  {"extra", "%41"}};
+                   {"contentAddress", "a"}, {"offerUrl", "L"},  {"extra", "%41"}};
         if (c.silentMode) payload["silentMode"] = c.silentMode;
         worker([](CUpdateProgressDlg&) {});
         CUpdateProgressDlg dialog(host, hooks);
@@ -273,7 +273,7 @@ TEST_F(ProgressDialogTest, SettingsAreTakenOutAndTheKeyFolded) {
         EXPECT_EQ(dialog.m_partnerId, L"p");
         EXPECT_EQ(dialog.m_contentType, L"10");
         EXPECT_EQ(dialog.m_contentAddress, L"a");
-        EXPECT_EQ(dialog.m_avastUrl, L"L");
+        EXPECT_EQ(dialog.m_offerUrl, L"L");
         ASSERT_EQ(dialog.m_payload.size(), 1u);
         EXPECT_EQ(dialog.m_payload.begin()->second, "%41");  // left encoded
     }

@@ -34,7 +34,7 @@ InstallerSettings settings(ProductId product = 5) {
 TEST(InstallerParametersTest, NamedSettingsInTheirOrderThenExtrasInKeyOrder) {
     InstallerSettings all = settings();
     all.payload = {{"b", "2"}, {"a", "x%20y"}, {"PidVaulto", "abc"}};
-    all.avastUrl = L"https://example.com/?a=1&b=2";
+    all.offerUrl = L"https://example.com/?a=1&b=2";
     all.silentMode = true;
     all.contentAddress = L"http://example.com/a b";
     all.contentType = L"10";
@@ -59,7 +59,7 @@ TEST(InstallerParametersTest, NamedSettingsInTheirOrderThenExtrasInKeyOrder) {
         {"every kind", all,
          std::wstring(L" /partnerId=12 /vid=7 /contentType=10"
                       L" /contentAddress=\"http://example.com/a b\""
-                      L" /avastUrl=\"https://example.com/?a=1&b=2\" /S"
+                      L" /offerUrl=\"https://example.com/?a=1&b=2\" /S"
                       L" /PidVaulto=\"abc\" /a=\"x y\" /b=\"2\"")},
         {"quote inserted unescaped", quoted, std::wstring(L" /contentAddress=\"say \"hi\"\"")},
     };

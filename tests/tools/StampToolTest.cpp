@@ -87,7 +87,7 @@ TEST_F(StampTool, CopyKeepsThePermissionBits) {
 }
 
 TEST_F(StampTool, ShowPrintsTheDecodedSettingsInKeyOrder) {
-    ASSERT_EQ(stamp({stub, "-o", out, "vid=7", "avastUrl=https://x/?a=1&b=c+d", "PidVaulto=P 1",
+    ASSERT_EQ(stamp({stub, "-o", out, "vid=7", "offerUrl=https://x/?a=1&b=c+d", "PidVaulto=P 1",
                      "title=\xd0\x9c\xd0\xb8\xd1\x80", "empty="})
                   .exitCode,
               0);
@@ -95,7 +95,7 @@ TEST_F(StampTool, ShowPrintsTheDecodedSettingsInKeyOrder) {
     EXPECT_EQ(shown.exitCode, 0) << shown.err;
     EXPECT_EQ(shown.out,
               "PidVaulto=P 1\n"
-              "avastUrl=https://x/?a=1&b=c+d\n"
+              "offerUrl=https://x/?a=1&b=c+d\n"
               "empty=\n"
               "title=\xd0\x9c\xd0\xb8\xd1\x80\n"
               "vid=7\n");

@@ -106,8 +106,8 @@ cases=(
     '  /partnerId=12 /vid=7 /S'
     'wrnkit|contentType=3|contentAddress=http://example.com/a b|silentMode=TRUE'
     '  /contentType=3 /contentAddress="http://example.com/a b"'
-    'wrnkit|contentAddress=say "hi" now|avastUrl=https://example.com/?a=1&b=2'
-    '  /contentAddress="say "hi" now" /avastUrl="https://example.com/?a=1&b=2"'
+    'wrnkit|contentAddress=say "hi" now|offerUrl=https://example.com/?a=1&b=2'
+    '  /contentAddress="say "hi" now" /offerUrl="https://example.com/?a=1&b=2"'
     'wrnkit|b=2|a=x y|PidVaulto=abc|silentMode=true'
     '  /S /PidVaulto="abc" /a="x y" /b="2"'
     # Nothing is expanded or escaped: the backslash makes the closing quote
