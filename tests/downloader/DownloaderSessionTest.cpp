@@ -31,10 +31,12 @@ std::int32_t int32At(const std::string& bytes, std::size_t offset) {
     return static_cast<std::int32_t>(value);
 }
 
+// The ranges asked of `target` since `mark`, once `expected` requests are
+// logged.
 std::vector<std::string> rangesOf(const TestServers& servers, std::uintmax_t mark,
-                                  const std::string& target) {
+                                  const std::string& target, std::size_t expected = 0) {
     std::vector<std::string> result;
-    for (const auto& entry : servers.accessLog(mark)) {
+    for (const auto& entry : servers.awaitAccessLog(mark, target, expected)) {
         if (entry.target() == target) {
             result.push_back(entry.range);
         }
@@ -82,7 +84,7 @@ TEST(DownloaderSession, AStoppedDownloadResumesWithExactlyTheMissingBytes) {
     const auto mark = servers.accessLogSize();
     ASSERT_TRUE(fixture.run());
     ASSERT_TRUE(downloader.isFinished());
-    EXPECT_EQ(rangesOf(servers, mark, "/files/" + name), expected);
+    EXPECT_EQ(rangesOf(servers, mark, "/files/" + name, expected.size()), expected);
     EXPECT_TRUE(fixture.content() == patternBytes(0, 4 * P));
 }
 

@@ -8,14 +8,13 @@
 
 #include "downloader/Downloader.h"
 #include "support/Sandbox.h"
+#include "support/WaitFor.h"
 
 namespace downloadertest {
 
 constexpr std::int32_t P = DownloadInfo::kDefaultPartSize;
 
-// Polls `done` until it holds or `timeout` has passed; returns the last answer.
-bool waitFor(const std::function<bool()>& done,
-             std::chrono::milliseconds timeout = std::chrono::seconds(120));
+using testsupport::waitFor;
 
 std::wstring wide(const std::string& ascii);
 

@@ -60,7 +60,7 @@ TEST(DownloaderTransfer, EachWorkerHasAConnectionOfItsOwnOverHttp2) {
 
     std::set<long> connections;
     std::size_t requests = 0;
-    for (const auto& entry : servers.accessLog(mark)) {
+    for (const auto& entry : servers.awaitAccessLog(mark, "/files/" + name, 24)) {
         if (entry.target() == "/files/" + name) {
             ++requests;
             connections.insert(entry.connection);

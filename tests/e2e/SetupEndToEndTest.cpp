@@ -145,6 +145,9 @@ TEST_F(SetupEndToEnd, EachFailureShowsItsBoxAndStartsNothing) {
          "[Ошибка!]\nDownload Error (system code: 7). Программа будет автоматически закрыта!"},
         {"unresolvable", "https://websetup-e2e.invalid", "en_US.UTF-8",
          "Download Error (system code: 6). " + kClosing},
+        // No download host set: the catalogue's own host, under a reserved
+        // name that never resolves.
+        {"catalogue host", "", "en_US.UTF-8", "Download Error (system code: 6). " + kClosing},
         {"no length", scenario({FaultRule().noContentLength().body("x")}), "en_US.UTF-8",
          "Server Error (system code: 2001). " + kClosing},
         {"length 0", scenario({FaultRule().contentLength(0)}), "ru_RU.UTF-8",

@@ -62,9 +62,7 @@ TEST(TestServers, CreatedFileIsServedThroughRedirectsOnOneLoggedConnection) {
     EXPECT_EQ(result.status, 206);
     EXPECT_EQ(result.body, patternBytes(10, 10));
 
-    std::vector<AccessLogEntry> mine;
-    for (const auto& entry : servers.accessLog(mark))
-        if (entry.target().find(name) != std::string::npos) mine.push_back(entry);
+    const std::vector<AccessLogEntry> mine = servers.awaitAccessLog(mark, name, 4);
     ASSERT_EQ(mine.size(), 4u);
     const std::vector<int> statuses{302, 302, 302, 206};
     for (std::size_t i = 0; i < mine.size(); ++i) {

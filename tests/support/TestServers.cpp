@@ -10,6 +10,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "support/WaitFor.h"
+
 namespace testsupport {
 
 namespace {
@@ -170,6 +172,24 @@ std::vector<AccessLogEntry> TestServers::accessLog(std::uintmax_t from) const {
         entries.push_back(entry);
     }
     return entries;
+}
+
+std::vector<AccessLogEntry> TestServers::awaitAccessLog(std::uintmax_t from,
+                                                        const std::string& needle,
+                                                        std::size_t expected) const {
+    std::vector<AccessLogEntry> matching;
+    (void)waitFor(
+        [&] {
+            matching.clear();
+            for (const AccessLogEntry& entry : accessLog(from)) {
+                if (entry.target().find(needle) != std::string::npos) {
+                    matching.push_back(entry);
+                }
+            }
+            return matching.size() >= expected;
+        },
+        std::chrono::seconds(10));
+    return matching;
 }
 
 std::uintmax_t TestServers::proxyLogSize() const { return sizeOf(value("PROXY_LOG")); }

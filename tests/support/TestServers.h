@@ -96,6 +96,12 @@ public:
     // read only the lines written in between.
     std::uintmax_t accessLogSize() const;
     std::vector<AccessLogEntry> accessLog(std::uintmax_t from = 0) const;
+    // The lines since `from` whose request target contains `needle`, once
+    // at least `expected` of them are there (or after a few seconds, with
+    // what there is). nginx logs a request after it has sent the answer, so
+    // a client can return before its line is written.
+    std::vector<AccessLogEntry> awaitAccessLog(std::uintmax_t from, const std::string& needle,
+                                               std::size_t expected) const;
 
     std::uintmax_t proxyLogSize() const;
     std::vector<std::string> proxyLog(std::uintmax_t from = 0) const;
