@@ -5,22 +5,38 @@
 # at it, stamps it with sample partner and campaign settings, runs it (in a
 # window when a display exists, in the terminal otherwise) and shows what the
 # installer received.
+#
+# nginx listens on fixed loopback ports (WEBSETUP_DEMO_PORT, default 47080,
+# and the next three): they are built into the demo stub, so a rerun rebuilds
+# nothing.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="$root/build/demo"
 demo="$build/demo"
 servers="$demo/servers"
+base_port=${WEBSETUP_DEMO_PORT:-47080}
 
 section() { printf '\n=== %s ===\n' "$1"; }
 
-section "Installing missing build dependencies"
-"$root/scripts/setup-deps.sh"
+section "Installing what the demo needs"
+"$root/scripts/setup-deps.sh" --groups build,servers
+echo "Done."
 
 section "Starting a local HTTPS server with a test CA"
 rm -rf "$demo"
 mkdir -p "$demo"
-python3 "$root/tests/servers/test_servers.py" start "$servers" >"$demo/servers.log"
+if ! python3 "$root/tests/servers/test_servers.py" start "$servers" --base-port "$base_port" \
+    >"$demo/servers.log"; then
+    if grep -q 'in use' "$demo/servers.log"; then
+        echo "The demo's ports $base_port-$((base_port + 3)) are not free:" \
+            "$(grep -o 'port [0-9]* on the loopback address is in use[^;]*' "$demo/servers.log" | head -n 1)." >&2
+        echo "Run it with WEBSETUP_DEMO_PORT=<another port> scripts/demo.sh" >&2
+    else
+        echo "The local servers did not start; see $demo/servers.log" >&2
+    fi
+    exit 1
+fi
 stop_servers() { python3 "$root/tests/servers/test_servers.py" stop "$servers" >/dev/null 2>&1 || true; }
 trap stop_servers EXIT
 setting() { sed -n "s/^$1=//p" "$servers/servers.env"; }
@@ -90,8 +106,9 @@ for _ in $(seq 100); do
 done
 if [ -f "$received" ]; then
     cat "$received"
-    echo "(downloaded to $(dirname "$(sed -n 's/^sample installer: //p' "$received")"), mode" \
-        "$(stat -c %a "$(sed -n 's/^sample installer: //p' "$received")"))"
+    installer=$(sed -n 's/^sample installer: //p' "$received")
+    echo "(the installer file has mode $(stat -c %a "$installer"); its folder" \
+        "$(dirname "$installer") has mode $(stat -c %a "$(dirname "$installer")"))"
 else
     echo "The installer did not run (the stub was closed, or it reported an error)."
     exit 1

@@ -121,6 +121,20 @@ def free_port(ipv6):
                 continue
 
 
+def port_is_free(port, ipv6):
+    hosts = [(socket.AF_INET, "127.0.0.1")] + ([(socket.AF_INET6, "::1")] if ipv6 else [])
+    for family, host in hosts:
+        with socket.socket(family, socket.SOCK_STREAM) as s:
+            # As nginx binds: connections of an earlier run still in
+            # TIME_WAIT do not make the port busy.
+            s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            try:
+                s.bind((host, port))
+            except OSError:
+                return False
+    return True
+
+
 def closed_port():
     """A socket bound without listening: connecting to it is refused, and
     holding it keeps anyone else from listening on that port."""
@@ -233,12 +247,25 @@ http {{
 """
 
 
-def start_nginx(state, certs, ipv6):
+NGINX_PORT_NAMES = ("http", "https", "h2", "untrusted")
+
+
+def start_nginx(state, certs, ipv6, base_port=0):
+    """With base_port, nginx listens on that port and the next three, in the
+    order of NGINX_PORT_NAMES, or fails at once when one is taken: a caller
+    that fixes its ports (the demo) builds them into a program."""
     d = os.path.join(state, "nginx")
     for sub in ("temp/body", "temp/proxy", "temp/fastcgi", "temp/uwsgi", "temp/scgi"):
         os.makedirs(os.path.join(d, sub), exist_ok=True)
-    for attempt in range(8):
-        ports = {k: free_port(ipv6) for k in ("http", "https", "h2", "untrusted")}
+    for attempt in range(1 if base_port else 8):
+        if base_port:
+            ports = {k: base_port + i for i, k in enumerate(NGINX_PORT_NAMES)}
+            taken = [p for p in ports.values() if not port_is_free(p, ipv6)]
+            if taken:
+                raise RuntimeError("port %d on the loopback address is in use by another "
+                                   "program; choose other ports" % taken[0])
+        else:
+            ports = {k: free_port(ipv6) for k in NGINX_PORT_NAMES}
         hosts = ["127.0.0.1"] + (["[::1]"] if ipv6 else [])
 
         def listen(port, extra=""):
@@ -313,7 +340,7 @@ def alive(pid):
         return False
 
 
-def supervise(state, lifetime, watch_pid):
+def supervise(state, lifetime, watch_pid, base_port=0):
     state = os.path.abspath(state)
     os.makedirs(state, exist_ok=True)
     stop = {"why": None}
@@ -335,7 +362,7 @@ def supervise(state, lifetime, watch_pid):
         fault.start()
         closed = closed_port()
         ipv6 = ipv6_loopback()
-        nginx, ports = start_nginx(state, certs, ipv6)
+        nginx, ports = start_nginx(state, certs, ipv6, base_port)
         proxy, proxy_port, proxy_log = start_tinyproxy(
             state, [ports["https"], ports["h2"], ports["untrusted"], fault.https_port])
         nginx_dir = os.path.join(state, "nginx")
@@ -434,7 +461,7 @@ def stop(state):
     return 0
 
 
-def start(state, lifetime):
+def start(state, lifetime, base_port=0):
     state = os.path.abspath(state)
     os.makedirs(state, exist_ok=True)
     stop(state)
@@ -447,7 +474,8 @@ def start(state, lifetime):
     with open(logfile, "ab") as out:
         child = subprocess.Popen(
             [sys.executable, os.path.abspath(__file__), "supervise", state,
-             "--lifetime", str(lifetime), "--watch-pid", str(watch)],
+             "--lifetime", str(lifetime), "--watch-pid", str(watch),
+             "--base-port", str(base_port)],
             stdin=subprocess.DEVNULL, stdout=out, stderr=out, start_new_session=True)
     deadline = time.monotonic() + 120
     while time.monotonic() < deadline:
@@ -473,18 +501,21 @@ def main():
     parser.add_argument("state", help="state folder")
     parser.add_argument("--lifetime", type=int, default=DEFAULT_LIFETIME,
                         help="seconds until the servers stop by themselves (0: never)")
+    parser.add_argument("--base-port", type=int, default=0,
+                        help="nginx's HTTP, HTTPS, HTTP/2 and untrusted ports are this and "
+                             "the next three (default: free ports chosen at random)")
     parser.add_argument("--watch-pid", type=int, default=0, help=argparse.SUPPRESS)
     args = parser.parse_args()
     args.state = os.path.abspath(args.state)
     if args.command == "start":
-        return start(args.state, args.lifetime)
+        return start(args.state, args.lifetime, args.base_port)
     if args.command == "stop":
         return stop(args.state)
     if args.command == "run":
         stop(args.state)
-        supervise(args.state, args.lifetime, 0)
+        supervise(args.state, args.lifetime, 0, args.base_port)
         return 0
-    supervise(args.state, args.lifetime, args.watch_pid)
+    supervise(args.state, args.lifetime, args.watch_pid, args.base_port)
     return 0
 
 
