@@ -210,6 +210,8 @@ TEST_F(SignedStub, RefusesCertificateTablesItCannotExtendAndWritesNothing) {
         {"table longer than the file",
          [&](std::string& file) { write(file, entry + 4, read32(file, entry + 4) + 8, 4); },
          "does not end the file"},
+        {"table over the headers", [&](std::string& file) { write(file, entry, 0x40, 4); },
+         "overlaps the file's headers"},
         {"entry shorter than the table",
          [&](std::string& file) { write(file, table, read32(file, table) - 16, 4); },
          "lengths disagree"},

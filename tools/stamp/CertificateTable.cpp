@@ -122,6 +122,10 @@ std::optional<CertificateTable> findCertificateTable(std::string_view file) {
     if (table.begin == 0 && length == 0) return std::nullopt;
 
     const std::size_t end = table.begin + length;
+    if (table.begin < table.directoryEntry + kDirectoryEntrySize) {
+        refuse("its certificate table (bytes " + std::to_string(table.begin) + " to " +
+               std::to_string(end) + ") overlaps the file's headers");
+    }
     const bool followedByOldBlock = end < file.size() && findStampedBlock(file) == end;
     if (end > file.size() || (end < file.size() && !followedByOldBlock)) {
         refuse("its certificate table (bytes " + std::to_string(table.begin) + " to " +
