@@ -164,10 +164,11 @@ done
 # --- signed stubs: the product's and the test build's, signed once, stamped,
 # then restamped in place. Each copy still verifies with osslsigncode and
 # shows the settings of its last stamp; a block appended by hand behind the
-# signature breaks it, which shows that the check can fail.
+# signature breaks it, which shows that the check can fail. An RSA key:
+# wine's WinVerifyTrust cannot check ECDSA signatures.
 signed="$out/signed"
 mkdir -p "$signed"
-openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes \
+openssl req -x509 -newkey rsa:2048 -nodes \
     -keyout "$signed/key.pem" -out "$signed/publisher.pem" -days 2 \
     -subj "/CN=websetup test publisher" >"$signed/openssl.log" 2>&1 ||
     fail "cannot make the test certificate: $(cat "$signed/openssl.log")"
@@ -193,6 +194,21 @@ for exe in "$windows_build/app/wrenkit-setup.exe" "$windows_stub"; do
     verify_signature "$signed/$name-appended.exe" &&
         fail "$name verifies with a block appended behind its signature"
 done
+# Windows' own check, as wine implements it: it compares the file's digest
+# with the signed one and checks the signer's signature, but accepts any
+# certificate (untrusted, expired, not for code signing), so this checks the
+# stamped stub's integrity, not its publisher.
+trust() { "$run_wine" "$windows_build/tests/win32/verify-trust.exe" "$(windows_path "$1")"; }
+stamped_stub="$signed/wrenkit-setup-e2e.exe"
+verdict=$(trust "$stamped_stub") || fail "verify-trust failed on the signed stub"
+[ "$verdict" = 00000000 ] || fail "WinVerifyTrust refuses the signed, stamped stub: $verdict"
+cp "$stamped_stub" "$signed/tampered.exe"
+printf 'XXXX' | dd of="$signed/tampered.exe" bs=1 seek=1024 conv=notrunc status=none
+verdict=$(trust "$signed/tampered.exe") || fail "verify-trust failed on the tampered stub"
+[ "$verdict" = 80096010 ] || fail "WinVerifyTrust on a stub changed after signing: $verdict"
+verdict=$(trust "$signed/wrenkit-setup-e2e-appended.exe") || fail "verify-trust failed"
+[ "$verdict" != 00000000 ] || fail "WinVerifyTrust accepts a block appended behind the signature"
+
 records="$signed/run"
 mkdir -p "$records"
 run_windows "$signed/wrenkit-setup-e2e.exe" "https://$HOST:$NGINX_HTTPS_PORT/files/wine-installer.exe?" \
