@@ -184,9 +184,10 @@ TEST_F(SignedStub, BlockAppendedBehindTheSignatureBreaksItAndRestampingRepairsIt
 }
 
 TEST_F(SignedStub, ChecksumIsRecomputedOnlyWhenTheStubHasOne) {
-    std::string stub = testsupport::readFile(signedStub());
+    const std::string signedPath = signedStub();
+    std::string stub = testsupport::readFile(signedPath);
     ASSERT_NE(read32(stub, kChecksumField), 0u);
-    ASSERT_EQ(stamp({sandbox.file("signed.exe"), "-o", out, "vid=1"}).exitCode, 0);
+    ASSERT_EQ(stamp({signedPath, "-o", out, "vid=1"}).exitCode, 0);
     expectVerifies(verify(out));
 
     write(stub, kChecksumField, 0, 4);
