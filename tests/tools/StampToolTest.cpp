@@ -95,8 +95,8 @@ TEST_F(StampTool, ShowPrintsTheDecodedSettingsInKeyOrder) {
     EXPECT_EQ(shown.exitCode, 0) << shown.err;
     EXPECT_EQ(shown.out,
               "PidVaulto=P 1\n"
-              "offerUrl=https://x/?a=1&b=c+d\n"
               "empty=\n"
+              "offerUrl=https://x/?a=1&b=c+d\n"
               "title=\xd0\x9c\xd0\xb8\xd1\x80\n"
               "vid=7\n");
 

@@ -3,6 +3,9 @@
 #  - stamped stubs download over HTTP and HTTPS and start the recording
 #    installer with exactly the parameter text the settings give, which
 #    splits into the arguments the Linux stub gives for the same settings;
+#  - stubs signed once (a test certificate made here), then stamped and
+#    restamped, still verify, and the signed stub starts the installer with
+#    the parameter text of its last stamp;
 #  - an unreachable server shows the error box with the download error, and
 #    the stub ends once it is answered;
 #  - closing the window asks first: "No, continue" keeps the download, "Yes"
@@ -157,6 +160,65 @@ for ((i = 0; i < ${#cases[@]}; i += 2)); do
         passed=$((passed + 1))
     done
 done
+
+# --- signed stubs: the product's and the test build's, signed once, stamped,
+# then restamped in place. Each copy still verifies with osslsigncode and
+# shows the settings of its last stamp; a block appended by hand behind the
+# signature breaks it, which shows that the check can fail. An RSA key:
+# wine's WinVerifyTrust cannot check ECDSA signatures.
+signed="$out/signed"
+mkdir -p "$signed"
+openssl req -x509 -newkey rsa:2048 -nodes \
+    -keyout "$signed/key.pem" -out "$signed/publisher.pem" -days 2 \
+    -subj "/CN=websetup test publisher" >"$signed/openssl.log" 2>&1 ||
+    fail "cannot make the test certificate: $(cat "$signed/openssl.log")"
+signed_settings=(partnerId=21 vid=9 'offerUrl=https://example.com/?a=1&b=2' silentMode=true
+    tag=signed)
+verify_signature() {
+    osslsigncode verify -CAfile "$signed/publisher.pem" -in "$1" >"$1.verify.log" 2>&1
+}
+for exe in "$windows_build/app/wrenkit-setup.exe" "$windows_stub"; do
+    name=$(basename "$exe" .exe)
+    osslsigncode sign -certs "$signed/publisher.pem" -key "$signed/key.pem" -n WrenKit \
+        -in "$exe" -out "$signed/$name-signed.exe" >"$signed/$name.sign.log" 2>&1 ||
+        fail "cannot sign $name: $(cat "$signed/$name.sign.log")"
+    "$stamp" "$signed/$name-signed.exe" -o "$signed/$name.exe" partnerId=1 vid=2
+    "$stamp" "$signed/$name.exe" -o "$signed/$name.exe" "${signed_settings[@]}"
+    verify_signature "$signed/$name.exe" ||
+        fail "the stamped $name no longer verifies: $(cat "$signed/$name.exe.verify.log")"
+    shown=$("$stamp" --show "$signed/$name.exe")
+    [ "$shown" = "$(printf '%s\n' "${signed_settings[@]}" | LC_ALL=C sort)" ] ||
+        fail "the signed $name shows"$'\n'"$shown"
+    { cat "$signed/$name-signed.exe"; printf 'PayloadInfo:partnerId=1;\0\0'; } \
+        >"$signed/$name-appended.exe"
+    verify_signature "$signed/$name-appended.exe" &&
+        fail "$name verifies with a block appended behind its signature"
+done
+# Windows' own check, as wine implements it: it compares the file's digest
+# with the signed one and checks the signer's signature, but accepts any
+# certificate (untrusted, expired, not for code signing), so this checks the
+# stamped stub's integrity, not its publisher.
+trust() { "$run_wine" "$windows_build/tests/win32/verify-trust.exe" "$(windows_path "$1")"; }
+stamped_stub="$signed/wrenkit-setup-e2e.exe"
+verdict=$(trust "$stamped_stub") || fail "verify-trust failed on the signed stub"
+[ "$verdict" = 00000000 ] || fail "WinVerifyTrust refuses the signed, stamped stub: $verdict"
+cp "$stamped_stub" "$signed/tampered.exe"
+printf 'XXXX' | dd of="$signed/tampered.exe" bs=1 seek=1024 conv=notrunc status=none
+verdict=$(trust "$signed/tampered.exe") || fail "verify-trust failed on the tampered stub"
+[ "$verdict" = 80096010 ] || fail "WinVerifyTrust on a stub changed after signing: $verdict"
+verdict=$(trust "$signed/wrenkit-setup-e2e-appended.exe") || fail "verify-trust failed"
+[ "$verdict" != 00000000 ] || fail "WinVerifyTrust accepts a block appended behind the signature"
+
+records="$signed/run"
+mkdir -p "$records"
+run_windows "$signed/wrenkit-setup-e2e.exe" "https://$HOST:$NGINX_HTTPS_PORT/files/wine-installer.exe?" \
+    "$records" WEBSETUP_E2E_PRODUCT_KEY=wrnkit >"$records.log" 2>&1 ||
+    fail "the signed stub failed: $(cat "$records.log")"
+run=$(recorded "$records")
+received='  /partnerId=21 /vid=9 /offerUrl="https://example.com/?a=1&b=2" /S /tag="signed"'
+printf '%s' "$received" | cmp -s - "$run.params" ||
+    fail "the signed stub's installer received [$(cat "$run.params")], expected [$received]"
+passed=$((passed + 1))
 
 # --- an unreachable server: the error box with libcurl's "could not connect"
 # (7), then the end.

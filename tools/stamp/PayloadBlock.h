@@ -8,8 +8,7 @@
 #include "app/PayloadInfo.h"
 
 // Writing side of the stamped settings block: "PayloadInfo:", the items
-// "key=value;" and two zero bytes, appended behind everything else in the
-// stub.
+// "key=value;" and two zero bytes, at the very end of the stamped stub.
 
 // Settings to stamp: key and plain UTF-8 value, in the order the stub will
 // see them.

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <utility>
 
+#include "tools/stamp/CertificateTable.h"
+
 namespace {
 
 [[noreturn]] void fail(const std::string& operation, const std::string& path, int error) {
@@ -72,6 +74,16 @@ std::string nameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The stub with the block at its end: inside the certificate table of a
+// signed executable, so that the signature stays valid, and plainly behind
+// everything else in any other file. A block already stamped is replaced.
+std::string stampedCopy(std::string_view stub, std::string_view block) {
+    if (const auto table = findCertificateTable(stub)) {
+        return withBlockInCertificateTable(stub, *table, block);
+    }
+    return std::string(stub.substr(0, findStampedBlock(stub).value_or(stub.size()))).append(block);
+}
+
 }  // namespace
 
 std::string readWholeFile(const std::string& path) {
@@ -101,17 +113,14 @@ void stampFile(const std::string& stubPath, const std::string& outPath,
     struct stat stubStatus {};
     if (::stat(stubPath.c_str(), &stubStatus) != 0) fail("inspect", stubPath, errno);
 
-    const std::string_view program =
-        std::string_view(stub).substr(0, findStampedBlock(stub).value_or(stub.size()));
-    const std::string block = makePayloadBlock(settings);
+    const std::string copy = stampedCopy(stub, makePayloadBlock(settings));
 
     std::string pattern = folderOf(outPath) + "/." + nameOf(outPath) + ".stamp-XXXXXX";
     FileDescriptor out(::mkostemp(pattern.data(), O_CLOEXEC));
     if (out.get() < 0) fail("create a temporary file in", folderOf(outPath), errno);
     TemporaryFile temporary(pattern);
 
-    writeAll(out.get(), program, temporary.path());
-    writeAll(out.get(), block, temporary.path());
+    writeAll(out.get(), copy, temporary.path());
     if (::fchmod(out.get(), stubStatus.st_mode & 07777) != 0) {
         fail("set the permissions of", temporary.path(), errno);
     }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/stamp/CertificateTable.h"
 #include "tools/stamp/PayloadBlock.h"
 #include "tools/stamp/ShowSettings.h"
 #include "tools/stamp/StampFile.h"
@@ -20,17 +21,20 @@ constexpr const char kUsage[] =
     "       websetup-stamp --show FILE\n"
     "       websetup-stamp --help\n"
     "\n"
-    "The first form writes OUT, a copy of STUB with a settings block behind its\n"
-    "end. Values are plain UTF-8 text; they are encoded for the block so that the\n"
-    "stub reads back exactly the text given. A block already stamped at the end\n"
-    "of STUB is replaced. OUT may be STUB itself. When a key is given twice, the\n"
-    "last value counts. Keys must be non-empty and hold no '=', ';' or white space.\n"
+    "The first form writes OUT, a copy of STUB with a settings block at its end.\n"
+    "In a signed Windows executable the block goes inside the signature's\n"
+    "certificate table, so that the copy stays signed. Values are plain UTF-8\n"
+    "text; they are encoded for the block so that the stub reads back exactly the\n"
+    "text given. A block already stamped at the end of STUB is replaced. OUT may\n"
+    "be STUB itself. When a key is given twice, the last value counts. Keys must\n"
+    "be non-empty and hold no '=', ';' or white space.\n"
     "\n"
     "--show prints the settings the stub FILE will read, decoded, one key=value\n"
     "per line in the order the stub sees them.\n"
     "\n"
-    "Exit status: 0 done, 1 a file could not be read or written, 2 bad usage or a\n"
-    "refused key or value (nothing is written then).\n";
+    "Exit status: 0 done, 1 a file could not be read or written, 2 bad usage, a\n"
+    "refused key or value, or a signed STUB whose certificate table cannot take\n"
+    "the block (nothing is written then).\n";
 
 int badUsage(const std::string& message) {
     std::cerr << "websetup-stamp: " << message << "\n\n" << kUsage;
@@ -78,7 +82,13 @@ int run(const std::vector<std::string>& arguments) {
     }
     if (stub.empty()) return badUsage("no STUB given");
     if (out.empty()) return badUsage("no output file given (-o OUT)");
-    stampFile(stub, out, settings);
+    try {
+        stampFile(stub, out, settings);
+    } catch (const UnsuitableCertificateTable& problem) {
+        std::cerr << "websetup-stamp: refused '" << stub << "': " << problem.what()
+                  << "; nothing written\n";
+        return kBadUsage;
+    }
     return kDone;
 }
 
