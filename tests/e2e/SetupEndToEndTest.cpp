@@ -50,7 +50,8 @@ protected:
                                                    const std::string& productKey = "wrnkit") {
         return {{"WEBSETUP_E2E_DOWNLOAD_HOST", host},
                 {"WEBSETUP_E2E_PRODUCT_KEY", productKey},
-                {"WEBSETUP_E2E_PROBE_URL", servers.url(Endpoint::Http, "/")}};
+                // A page that exists: the probe counts only a success.
+                {"WEBSETUP_E2E_PROBE_URL", servers.url(Endpoint::Http, "/files/1.bin")}};
     }
 
     void forgetInstallerRuns() const {
