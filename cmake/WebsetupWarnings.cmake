@@ -13,3 +13,9 @@ elseif(WEBSETUP_SANITIZER STREQUAL "thread")
 elseif(NOT WEBSETUP_SANITIZER STREQUAL "")
   message(FATAL_ERROR "WEBSETUP_SANITIZER must be empty, 'address' or 'thread'")
 endif()
+
+# Coverage for libFuzzer in every library the fuzz targets link; the targets
+# themselves add the fuzzer's main (tests/fuzz).
+if(WEBSETUP_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()

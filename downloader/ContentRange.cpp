@@ -1,56 +1,51 @@
 #include "downloader/ContentRange.h"
 
 #include <boost/algorithm/string/predicate.hpp>
-#include <boost/algorithm/string/trim.hpp>
-#include <cstdlib>
+#include <optional>
 #include <string>
 
 namespace {
 
-// Reads a whole unsigned decimal number; false for anything else.
-bool readNumber(const std::string& text, std::int64_t& value) {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
-        text.size() > 18) {
-        return false;
-    }
-    value = std::strtoll(text.c_str(), nullptr, 10);
-    return true;
-}
-
-// "bytes FIRST-LAST/TOTAL" (TOTAL may be "*").
-bool windowMatches(std::string value, std::int64_t first, std::int64_t last) {
-    boost::algorithm::trim(value);
+// "bytes FIRST-LAST/TOTAL" exactly as RFC 9110 spells a satisfied range; the
+// unit is compared without regard to case.
+bool namesWindow(const std::string& value, std::int64_t first, std::int64_t last,
+                 std::int64_t total) {
     const std::string unit = "bytes ";
     if (!boost::algorithm::istarts_with(value, unit)) {
         return false;
     }
     const std::string window = value.substr(unit.size());
     const std::size_t dash = window.find('-');
-    const std::size_t slash = window.find('/');
-    if (dash == std::string::npos || slash == std::string::npos || slash < dash) {
+    const std::size_t slash = window.find('/', dash == std::string::npos ? 0 : dash);
+    if (dash == std::string::npos || slash == std::string::npos) {
         return false;
     }
-    std::int64_t sentFirst = 0;
-    std::int64_t sentLast = 0;
-    return readNumber(boost::algorithm::trim_copy(window.substr(0, dash)), sentFirst) &&
-           readNumber(boost::algorithm::trim_copy(window.substr(dash + 1, slash - dash - 1)),
-                      sentLast) &&
-           sentFirst == first && sentLast == last;
+    const std::optional<std::int64_t> sentFirst = parseContentLength(window.substr(0, dash));
+    const std::optional<std::int64_t> sentLast =
+        parseContentLength(window.substr(dash + 1, slash - dash - 1));
+    const std::optional<std::int64_t> sentTotal = parseContentLength(window.substr(slash + 1));
+    return sentFirst == first && sentLast == last && sentTotal == total;
 }
 
 }  // namespace
 
-bool contentRangeMatches(const std::vector<ResponseHeader>& headers, std::int64_t first,
-                         std::int64_t last) {
-    const std::string name = "content-range:";
-    bool matches = true;
+bool contentRangeIs(const std::vector<ResponseHeader>& headers, std::int64_t first,
+                    std::int64_t last, std::int64_t total) {
+    std::optional<std::string> named;
+    bool repeated = false;
     for (const ResponseHeader& header : headers) {
         if (header.kind == HK_Status) {
             // A redirect's headers say nothing about the answer that follows.
-            matches = true;
-        } else if (header.kind == HK_Other && boost::algorithm::istarts_with(header.value, name)) {
-            matches = windowMatches(header.value.substr(name.size()), first, last);
+            named.reset();
+            repeated = false;
+            continue;
+        }
+        const std::optional<HeaderField> field = splitHeaderField(header.value);
+        if (header.kind == HK_Other && field &&
+            boost::algorithm::iequals(field->name, "content-range")) {
+            repeated = repeated || named.has_value();
+            named = field->value;
         }
     }
-    return matches;
+    return named && !repeated && namesWindow(*named, first, last, total);
 }

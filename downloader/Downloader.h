@@ -14,8 +14,8 @@
 #include "downloader/DownloadError.h"
 #include "downloader/DownloadInfo.h"
 #include "downloader/ResponseHeader.h"
+#include "net/EasyRequest.h"
 #include "net/ProxySettings.h"
-#include "net/SingleRequest.h"
 
 class DownloaderAsyncWriter;
 struct TransferState;

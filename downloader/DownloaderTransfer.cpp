@@ -14,39 +14,13 @@
 #include "downloader/DownloaderAsyncWriter.h"
 #include "downloader/DownloaderLog.h"
 #include "downloader/TransferState.h"
-#include "net/CurlTls.h"
 
 namespace {
 
-constexpr const char* kUserAgent = "Quellmark Downloader";
-constexpr long kMaxRedirects = 5;
 // The longest socket wait, and the pause while libcurl has no socket yet.
 constexpr long kWaitMilliseconds = 1000;
 constexpr long kLongTimeoutMilliseconds = 2000;
 constexpr int kNoSocketPauseMilliseconds = 100;
-
-// Applies one option after another and keeps the first refusal.
-class OptionSetter {
-public:
-    explicit OptionSetter(CURL* handle) : m_handle(handle) {}
-
-    template <typename Value>
-    void set(CURLoption option, Value value) {
-        if (m_result == CURLE_OK) {
-            m_result = curl_easy_setopt(m_handle, option, value);
-        }
-    }
-    void apply(CURLcode (*step)(CURL*)) {
-        if (m_result == CURLE_OK) {
-            m_result = step(m_handle);
-        }
-    }
-    CURLcode result() const { return m_result; }
-
-private:
-    CURL* m_handle;
-    CURLcode m_result = CURLE_OK;
-};
 
 // Tells stop() which multi handle to wake while this transfer runs;
 // curlCleanUp() withdraws it before the handle goes.
@@ -88,7 +62,7 @@ std::size_t Downloader::writeCallback(char* data, std::size_t size, std::size_t 
     // the copy; they are checked again only when a line was added.
     if (record.checkedHeaderCount == 0 || record.checkedHeaderCount != record.headers.size()) {
         if (!isPartialContent(record.statusHeader) || record.contentSize != record.expectedLength ||
-            !contentRangeMatches(record.headers, first, last)) {
+            !contentRangeIs(record.headers, first, last, info.totalSize())) {
             return 0;
         }
         record.checkedHeaderCount = record.headers.size();
@@ -179,41 +153,19 @@ bool Downloader::setUpTransfer(TransferState& transfer, const std::string& addre
         CURLM_OK) {
         return false;
     }
-    if (!appendHeaderLine(transfer.headerList,
-                          (boost::format("User-Agent:%s") % kUserAgent).str())) {
-        return false;
-    }
-    const bool useProxy = !m_proxy.host.empty();
-    const std::string proxyAddress =
-        useProxy ? (boost::format("%s:%s") % m_proxy.host % m_proxy.port).str() : std::string();
     for (const auto& record : transfer.userData) {
-        CurlEasyHandle handle(curl_easy_init());
-        if (!handle) {
-            return false;
-        }
-        OptionSetter options(handle.get());
-        options.set(CURLOPT_URL, address.c_str());
-        options.set(CURLOPT_HTTPHEADER, transfer.headerList.get());
-        options.set(CURLOPT_HEADERDATA, static_cast<void*>(record.get()));
-        options.set(CURLOPT_HEADERFUNCTION, &headerCallback);
-        options.set(CURLOPT_WRITEDATA, static_cast<void*>(record.get()));
-        options.set(CURLOPT_WRITEFUNCTION, &Downloader::writeCallback);
-        options.set(CURLOPT_FOLLOWLOCATION, 1L);
-        options.set(CURLOPT_MAXREDIRS, kMaxRedirects);
-        // An empty proxy is an explicit direct connection: libcurl would
-        // otherwise take one from the environment.
-        options.set(CURLOPT_PROXY, proxyAddress.c_str());
-        // Empty credentials would make libcurl send an empty Basic login.
-        if (useProxy && !(m_proxy.user.empty() && m_proxy.password.empty())) {
-            options.set(CURLOPT_PROXYUSERNAME, m_proxy.user.c_str());
-            options.set(CURLOPT_PROXYPASSWORD, m_proxy.password.c_str());
-        }
-        // Other threads run beside this one; libcurl must not use signals.
-        options.set(CURLOPT_NOSIGNAL, 1L);
-        options.set(CURLOPT_LOW_SPEED_LIMIT, m_limits.lowSpeedBytesPerSecond);
-        options.set(CURLOPT_LOW_SPEED_TIME, m_limits.lowSpeedSeconds);
-        options.apply(&applyBuildTrustStore);
-        if (options.result() != CURLE_OK) {
+        RequestOptions options;
+        options.url = address;
+        options.userAgentLine = RequestOptions::UserAgentLine::Compact;
+        options.proxy = m_proxy;
+        options.followRedirects = true;
+        options.limits = m_limits;
+        options.stopFlag = &m_stopped;
+        options.headerRecord = record.get();
+        options.bodyCallback = &Downloader::writeCallback;
+        options.bodyData = record.get();
+        EasyRequest handle;
+        if (handle.build(options) != CURLE_OK) {
             return false;
         }
         transfer.handlesErrorMap[handle.get()] = CURLE_OK;
@@ -263,11 +215,8 @@ bool Downloader::startWorkers(TransferState& transfer, DownloaderAsyncWriter* wr
 
         record.expectedLength = static_cast<std::int32_t>(end - start + 1);
         record.downloadedLength = resume;
-        record.contentSize = 0;
         record.partIndex = part;
-        record.headers.clear();
-        record.checkedHeaderCount = 0;
-        record.statusHeader = ResponseHeader();
+        record.startRequest();
 
         if (curl_easy_setopt(handle, CURLOPT_RANGE, transfer.ranges[w].c_str()) != CURLE_OK ||
             curl_multi_add_handle(transfer.multiHandle.get(), handle) != CURLM_OK) {
@@ -361,7 +310,7 @@ void Downloader::curlCleanUp(TransferState& transfer) {
         boost::lock_guard<boost::mutex> lock(m_activeMultiMutex);
         m_activeMulti = nullptr;
     }
-    for (CurlEasyHandle& handle : transfer.workerHandles) {
+    for (EasyRequest& handle : transfer.workerHandles) {
         if (handle && transfer.multiHandle) {
             // Ignored: a handle that is not in the multi handle is refused,
             // which is what it should be.
@@ -370,5 +319,4 @@ void Downloader::curlCleanUp(TransferState& transfer) {
         handle.reset();
     }
     transfer.multiHandle.reset();
-    transfer.headerList.reset();
 }

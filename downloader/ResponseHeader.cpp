@@ -4,9 +4,10 @@
 #include <array>
 #include <boost/algorithm/string/case_conv.hpp>
 #include <boost/algorithm/string/classification.hpp>
+#include <boost/algorithm/string/predicate.hpp>
 #include <boost/algorithm/string/split.hpp>
-#include <boost/lexical_cast/try_lexical_convert.hpp>
 #include <limits>
+#include <string_view>
 #include <utility>
 
 namespace {
@@ -24,61 +25,105 @@ constexpr std::array<NamedHeader, 5> kNamedHeaders{{
     {"content-disposition", HK_ContentDisposition},
 }};
 
-bool isCSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+constexpr std::size_t kMaxContentLengthDigits = 18;
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// RFC 9110's tchar: what a field name is made of.
+bool isTokenCharacter(char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte <= 0x20 || byte >= 0x7f) {
+        return false;
+    }
+    static constexpr std::string_view kSeparators = "\"(),/:;<=>?@[\\]{}";
+    return kSeparators.find(c) == std::string_view::npos;
 }
 
-// The C library's atoi reading (leading white space, optional sign, digits up
-// to the first other character, 0 without digits), except that a value
-// outside the 32-bit range is clamped to its nearest end instead of being
-// undefined: a server controls this text.
-std::int32_t decimalPrefixValue(const std::string& text) {
-    constexpr std::int64_t kMax = std::numeric_limits<std::int32_t>::max();
-    constexpr std::int64_t kMin = std::numeric_limits<std::int32_t>::min();
-    std::size_t i = 0;
-    while (i < text.size() && isCSpace(text[i])) {
-        ++i;
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string withoutSurroundingBlanks(const std::string& text) {
+    const auto first = std::find_if_not(text.begin(), text.end(), isBlank);
+    const auto last = std::find_if_not(text.rbegin(), text.rend(), isBlank).base();
+    return first < last ? std::string(first, last) : std::string();
+}
+
+bool startsStatusLine(const std::string& line) { return line.compare(0, 5, "HTTP/") == 0; }
+
+// The status code token of a status line; empty when the line is none.
+std::optional<std::string> statusCode(const std::string& line) {
+    if (!startsStatusLine(line)) {
+        return std::nullopt;
     }
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
+    std::vector<std::string> tokens;
+    boost::split(tokens, line, boost::is_any_of("\t "), boost::token_compress_on);
+    if (tokens.size() < 2 || tokens[1].size() != 3 ||
+        !std::all_of(tokens[1].begin(), tokens[1].end(), isDigit)) {
+        return std::nullopt;
     }
-    // Accumulating the magnitude up to one past |kMin| is enough to decide
-    // clamping and keeps the arithmetic far from int64 overflow.
-    std::int64_t magnitude = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        magnitude = std::min<std::int64_t>(magnitude * 10 + (text[i] - '0'), -kMin + 1);
-    }
-    const std::int64_t value = negative ? -magnitude : magnitude;
-    return static_cast<std::int32_t>(std::clamp(value, kMin, kMax));
+    return tokens[1];
 }
 
 }  // namespace
 
+void DownloaderUserPData::startRequest() {
+    headers.clear();
+    statusHeader = ResponseHeader();
+    contentSize = 0;
+    checkedHeaderCount = 0;
+    headerBytes = 0;
+    malformedHeader = false;
+}
+
+std::optional<HeaderField> splitHeaderField(const std::string& line) {
+    const std::size_t colon = line.find(':');
+    if (colon == std::string::npos || colon == 0 ||
+        !std::all_of(line.begin(), line.begin() + static_cast<std::ptrdiff_t>(colon),
+                     isTokenCharacter)) {
+        return std::nullopt;
+    }
+    return HeaderField{line.substr(0, colon), withoutSurroundingBlanks(line.substr(colon + 1))};
+}
+
+std::optional<std::int64_t> parseContentLength(const std::string& value) {
+    if (value.empty() || value.size() > kMaxContentLengthDigits ||
+        !std::all_of(value.begin(), value.end(), isDigit)) {
+        return std::nullopt;
+    }
+    std::int64_t number = 0;
+    for (const char digit : value) {
+        number = number * 10 + (digit - '0');
+    }
+    return number;
+}
+
+bool isWellFormedHeaderLine(const std::string& line) {
+    if (line.empty()) {
+        return true;
+    }
+    if (startsStatusLine(line)) {
+        return statusCode(line).has_value();
+    }
+    const std::optional<HeaderField> field = splitHeaderField(line);
+    if (!field) {
+        return false;
+    }
+    return !boost::algorithm::iequals(field->name, "content-length") ||
+           parseContentLength(field->value).has_value();
+}
+
 ResponseHeader parseHeaderLine(std::string line) {
     ResponseHeader result;
-    if (line.compare(0, 5, "HTTP/") == 0) {
-        std::vector<std::string> tokens;
-        boost::split(tokens, line, boost::is_any_of("\t "), boost::token_compress_on);
-        int code = 0;
-        if (tokens.size() > 2 && boost::conversion::try_lexical_convert(tokens[1], code)) {
-            result.kind = HK_Status;
-            result.value = tokens[1];
-            return result;
-        }
-        result.value = std::move(line);
+    if (std::optional<std::string> code = statusCode(line)) {
+        result.kind = HK_Status;
+        result.value = std::move(*code);
         return result;
     }
-
-    const std::size_t colon = line.find(':');
-    if (colon != std::string::npos) {
-        const std::string name = boost::algorithm::to_lower_copy(line.substr(0, colon));
+    if (const std::optional<HeaderField> field = splitHeaderField(line)) {
+        const std::string name = boost::algorithm::to_lower_copy(field->name);
         for (const NamedHeader& named : kNamedHeaders) {
             if (name == named.name) {
                 result.kind = named.kind;
-                // The one character after the colon is skipped whatever it is.
-                result.value = colon + 2 <= line.size() ? line.substr(colon + 2) : std::string();
+                result.value = field->value;
                 return result;
             }
         }
@@ -91,16 +136,24 @@ std::size_t headerCallback(char* data, std::size_t size, std::size_t count, void
     const std::size_t total = size * count;
     try {
         auto& record = *static_cast<DownloaderUserPData*>(userData);
+        record.headerBytes += total;
         std::string line(data, total);
         line.erase(std::remove(line.begin(), line.end(), '\r'), line.end());
         line.erase(std::remove(line.begin(), line.end(), '\n'), line.end());
+        if (record.headerBytes > kMaxHeaderBytes || !isWellFormedHeaderLine(line)) {
+            record.malformedHeader = true;
+            return 0;
+        }
 
         ResponseHeader header = parseHeaderLine(std::move(line));
         record.headers.push_back(header);
         if (header.kind == HK_Status) {
             record.statusHeader = std::move(header);
         } else if (header.kind == HK_ContentLength) {
-            record.contentSize = decimalPrefixValue(header.value);
+            // Well formed, so a number; beyond the 32-bit range it can match
+            // no part and no size of ours.
+            record.contentSize = static_cast<std::int32_t>(std::min<std::int64_t>(
+                *parseContentLength(header.value), std::numeric_limits<std::int32_t>::max()));
         }
         return total;
     } catch (...) {

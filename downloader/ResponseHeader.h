@@ -3,6 +3,7 @@
 #include <boost/shared_array.hpp>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -56,17 +57,57 @@ struct DownloaderUserPData {
     // How many header lines there were when the body last passed the checks
     // on them; 0 until it has. They hold until another line arrives.
     std::size_t checkedHeaderCount = 0;
+    // Bytes of header lines received for the current request.
+    std::size_t headerBytes = 0;
+    // Set when a line was malformed or the header lines grew past their
+    // limit: the request was aborted and nothing of its answer may be used.
+    bool malformedHeader = false;
+
+    // Resets everything the header and body callbacks fill, before a new
+    // request on the record.
+    void startRequest();
 };
 
-// Classifies one header line with CR and LF already removed. Never throws
-// for malformed input.
+// The most header bytes one request may receive, redirects included. libcurl
+// limits single lines but not their number; without this a server could grow
+// the header list without end.
+inline constexpr std::size_t kMaxHeaderBytes = 256 * 1024;
+
+// A field line split at its colon: the name as sent and the value without
+// the blanks and tabs around it.
+struct HeaderField {
+    std::string name;
+    std::string value;
+};
+
+// The field of a "name: value" line whose name is a token (no blank, no
+// separator) directly followed by the colon; empty for anything else.
+std::optional<HeaderField> splitHeaderField(const std::string& line);
+
+// The one reading of a Content-Length value: decimal digits only, nothing
+// else (no sign, no blank, no trailing text), at most 18 of them; empty for
+// anything else.
+std::optional<std::int64_t> parseContentLength(const std::string& value);
+
+// Whether a received line (CR and LF removed) may belong to a response: the
+// empty line ending a header block, a status line, or a field line as
+// splitHeaderField reads it, whose value is a valid Content-Length when the
+// field is one.
+bool isWellFormedHeaderLine(const std::string& line);
+
+// Classifies one header line with CR and LF already removed. A status line
+// is "HTTP/" followed by a version and a three-digit code (the reason may be
+// missing); a named field matches whatever the case of its name. Never throws
+// for malformed input, which comes back as HK_Other with the whole line.
 ResponseHeader parseHeaderLine(std::string line);
 
 // libcurl's CURLOPT_HEADERFUNCTION; CURLOPT_HEADERDATA must be the request's
 // DownloaderUserPData*. Appends the parsed line to `headers` (never clears
-// it) and lifts out the status and Content-Length. Returns size * count; only
-// when the line cannot be stored (out of memory) does it return 0, so that the
-// transfer fails instead of going on with a header silently missing.
+// it) and lifts out the status and Content-Length. Returns size * count, or 0
+// (which aborts the transfer with CURLE_WRITE_ERROR) when the line is not
+// well formed, the request's header lines exceed kMaxHeaderBytes, or the line
+// cannot be stored: a response with a line we cannot read may hide the header
+// that would have refused it. The first two set malformedHeader.
 std::size_t headerCallback(char* data, std::size_t size, std::size_t count, void* userData);
 
 // True when `statusHeader` is the partial-content answer a ranged request

@@ -9,6 +9,7 @@
 
 #include "downloader/Downloader.h"
 #include "net/CurlHandles.h"
+#include "net/EasyRequest.h"
 
 // Everything one transfer from one address owns. Declared so that the
 // libcurl handles go before the records their callbacks point at.
@@ -17,9 +18,8 @@ struct TransferState {
     Downloader::UserDataList userData;
     // The range text of each worker; libcurl keeps a pointer to it.
     std::vector<std::string> ranges;
-    CurlHeaderList headerList;
     CurlMultiHandle multiHandle;
-    std::vector<CurlEasyHandle> workerHandles;
+    std::vector<EasyRequest> workerHandles;
     // The handles to (re)start: every handle at first, afterwards those whose
     // transfer finished in the last iteration, with libcurl's result.
     std::map<CURL*, CURLcode> handlesErrorMap;

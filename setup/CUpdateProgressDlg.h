@@ -74,6 +74,9 @@ public:
 
     // Any thread.
     bool stopRequested() const;
+    // Any thread: the flag itself, for requests that end when it turns true.
+    // It lives as long as the dialog.
+    const std::atomic<bool>& stopFlag() const { return m_stopRequested; }
     // Worker thread: sleeps until a stop is requested or the time is up;
     // returns stopRequested().
     bool waitForStop(std::chrono::milliseconds timeout);

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <exception>
+#include <limits>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
@@ -77,15 +78,15 @@ void SetupFlow::runSetup(CUpdateProgressDlg& dialog) {
     // box tells the user.
     (void)curl_global_init(CURL_GLOBAL_ALL);
 
-    const ProxySettings proxy = chooseProxy();
-    // The probe may take seconds; a user who closed the window meanwhile is
-    // waiting for this thread.
+    const ProxySettings proxy = chooseProxy(dialog.stopFlag());
+    // A user who closed the window during the probe is waiting for this
+    // thread.
     if (dialog.stopRequested()) return;
 
     DownloadInfo info;
     try {
         const std::string url = productDownloadUrl(dialog.m_productId, m_config.downloadHost);
-        const std::int32_t size = requestInstallerSize(url, proxy);
+        const std::int32_t size = requestInstallerSize(url, proxy, dialog.stopFlag());
         if (dialog.stopRequested()) return;
         if (openInstalledProduct(dialog)) {
             dialog.postMessage(makeFinishMessage());
@@ -94,7 +95,8 @@ void SetupFlow::runSetup(CUpdateProgressDlg& dialog) {
         info = prepareDownload(dialog, url, size);
         dialog.postMessage(makeStatusMessage(std::make_unique<std::wstring>(uiText(10))));
     } catch (const ErrorClass& error) {
-        reportError(dialog, errorText(error));
+        // A request the user's close ended is no error to show.
+        if (!dialog.stopRequested()) reportError(dialog, errorText(error));
         return;
     } catch (const std::exception&) {
         reportError(dialog, kInternalErrorText);
@@ -116,7 +118,7 @@ void SetupFlow::runSetup(CUpdateProgressDlg& dialog) {
     pollDownload(dialog);
 }
 
-ProxySettings SetupFlow::chooseProxy() const {
+ProxySettings SetupFlow::chooseProxy(const std::atomic<bool>& stopFlag) const {
     try {
         const std::optional<std::wstring> configured = platform::userProxyString();
         if (!configured) return ProxySettings();
@@ -126,9 +128,14 @@ ProxySettings SetupFlow::chooseProxy() const {
         const std::size_t colon = text.find(':');
         candidate.host = text.substr(0, colon);
         candidate.port = colon == std::string::npos ? std::string() : text.substr(colon + 1);
+        // The body only shows that the proxy carries requests; sendRequest
+        // keeps its first few KiB and fails a refusal such as a 407.
         std::ostringstream body;
         std::string errorText;
-        if (sendRequest(m_config.probeUrl, {}, candidate, body, errorText, false) == CURLE_OK) {
+        RequestControl control;
+        control.stopFlag = &stopFlag;
+        if (sendRequest(m_config.probeUrl, {}, candidate, body, errorText, false, control) ==
+            CURLE_OK) {
             return candidate;
         }
     } catch (const std::exception&) {
@@ -138,17 +145,29 @@ ProxySettings SetupFlow::chooseProxy() const {
     return ProxySettings();
 }
 
-std::int32_t SetupFlow::requestInstallerSize(const std::string& url,
-                                             const ProxySettings& proxy) const {
+std::int32_t SetupFlow::requestInstallerSize(const std::string& url, const ProxySettings& proxy,
+                                             const std::atomic<bool>& stopFlag) const {
     std::vector<ResponseHeader> headers;
     std::string errorText;
-    const std::int32_t result = fetchHeaders(url, {}, proxy, headers, errorText);
+    RequestControl control;
+    control.stopFlag = &stopFlag;
+    const std::int32_t result = fetchHeaders(url, {}, proxy, headers, errorText, control);
     if (result != CURLE_OK) throw ErrorClass{ErrorClass::kDownloadError, result};
+    // An error page's length (a proxy's 407, a 404) is not the installer's:
+    // the box names the status instead. HTTP statuses and libcurl's results
+    // (below 100) do not overlap.
+    const int status = finalStatus(headers);
+    if (status < 200 || status > 299) throw ErrorClass{ErrorClass::kDownloadError, status};
     // The final answer's length: a redirect's own Content-Length describes
     // the redirect, not the installer.
     const std::optional<std::string> length = finalContentLength(headers);
     if (!length) throw ErrorClass{ErrorClass::kServerError, ErrorClass::kMissingContentLength};
-    return std::stoi(*length);
+    // Always a number: a malformed Content-Length fails the request itself.
+    const std::optional<std::int64_t> size = parseContentLength(*length);
+    if (!size || *size > std::numeric_limits<std::int32_t>::max()) {
+        throw std::out_of_range("the installer's size is beyond 32 bits: " + *length);
+    }
+    return static_cast<std::int32_t>(*size);
 }
 
 bool SetupFlow::openInstalledProduct(const CUpdateProgressDlg& dialog) const {

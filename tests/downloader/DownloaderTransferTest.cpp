@@ -161,6 +161,46 @@ TEST(DownloaderTransfer, WrongAnswersAreRetriedAndNeverWritten) {
     }
 }
 
+// Every part answered the way an attacker or a changed file would: no part
+// is taken, so the transfer ends as failed and nothing is reported complete.
+TEST(DownloaderTransfer, PartsThatAreNotExactlyTheAnnouncedFileAreRefused) {
+    const TestServers servers;
+    const FaultServer fault(servers);
+    struct Case {
+        const char* name;
+        FaultRule answer;
+    };
+    const Case cases[] = {
+        {"a larger file's window",
+         FaultRule().ranged(2 * P).contentRange("Content-Range: bytes {first}-{last}/2097153")},
+        {"a smaller file's window",
+         FaultRule().ranged(2 * P).contentRange("Content-Range: bytes {first}-{last}/1048575")},
+        {"unknown total",
+         FaultRule().ranged(2 * P).contentRange("Content-Range: bytes {first}-{last}/*")},
+        {"no Content-Range", FaultRule().ranged(2 * P).contentRange("")},
+        {"two Content-Range lines",
+         FaultRule().ranged(2 * P).contentRange(
+             "Content-Range: bytes {first}-{last}/{size}\r\nContent-Range: bytes 0-0/{size}")},
+        {"other bytes named by a line with a blank before the colon",
+         FaultRule().ranged(2 * P).rangeShift(1000).contentRange(
+             "Content-Range : bytes {first}-{last}/{size}")},
+        {"a field line without a colon after the right window",
+         FaultRule().ranged(2 * P).contentRange(
+             "Content-Range: bytes {first}-{last}/{size}\r\nnot a field line")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string id = FaultServer::uniqueId("hostile");
+        fault.setScenario(id, {c.answer});
+        DownloadFixture fixture;
+        fixture.configure(2 * P, {fault.url(id)});
+        ASSERT_TRUE(fixture.run());
+        EXPECT_EQ(fixture.downloader.lastError(), DE_TooManyErrors);
+        EXPECT_FALSE(fixture.downloader.isFinished());
+        EXPECT_FALSE(fixture.downloader.downloadInfo().isComplete());
+    }
+}
+
 TEST(DownloaderTransfer, TheFourthFailedTransferEndsTheAddress) {
     const TestServers servers;
     const FaultServer fault(servers);

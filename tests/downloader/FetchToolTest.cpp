@@ -24,7 +24,16 @@ TEST(FetchTool, ExitStatusTellsHowTheDownloadEnded) {
     const TestServers servers;
     const FaultServer fault(servers);
     const std::string missing = FaultServer::uniqueId("fetch404");
-    fault.setScenario(missing, {FaultRule().status(404).body("missing")});
+    fault.setScenario(missing, {FaultRule().onMethod("HEAD").ranged(2 * P + 100),
+                                FaultRule().status(404).body("missing")});
+    const std::string refused = FaultServer::uniqueId("fetchSize404");
+    fault.setScenario(refused, {FaultRule().status(404).body("missing")});
+    // The file grew between the size request and the parts.
+    const std::string grown = FaultServer::uniqueId("fetchGrown");
+    fault.setScenario(
+        grown,
+        {FaultRule().onMethod("HEAD").ranged(2 * P + 100),
+         FaultRule().ranged(3 * P).contentRange("Content-Range: bytes {first}-{last}/{size}")});
     const std::string file = TestServers::standardFile(2 * P + 100);
     struct Case {
         const char* name;
@@ -35,8 +44,10 @@ TEST(FetchTool, ExitStatusTellsHowTheDownloadEnded) {
         {"complete, second address unused",
          {servers.fileUrl(testsupport::Endpoint::Https, file), servers.closedUrl()},
          0},
-        {"not found", {fault.url(missing)}, DE_NotFound},
+        {"parts not found", {fault.url(missing)}, DE_NotFound},
+        {"parts of a larger file", {fault.url(grown)}, DE_TooManyErrors},
         {"size request fails", {servers.closedUrl()}, 20},
+        {"size request answered 404", {fault.url(refused)}, 20},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -24,19 +24,14 @@ struct LineCase {
 TEST(ResponseHeaderTest, ClassifiesLinesThroughTheCallback) {
     const LineCase cases[] = {
         {"HTTP/1.1 206 Partial Content\r\n", HK_Status, "206"},
-        {"HTTP/1.1 200\r\n", HK_Other, "HTTP/1.1 200"},
+        {"HTTP/1.1 200\r\n", HK_Status, "200"},
         {"HTTP/1.1 206 \r\n", HK_Status, "206"},
         {"HTTP/2 200 \r\n", HK_Status, "200"},
         {"HTTP/1.1\t\t404  Not Found\r\n", HK_Status, "404"},
-        {"HTTP/1.1 2x6 Odd\r\n", HK_Other, "HTTP/1.1 2x6 Odd"},
-        {"HTTP/1.1 99999999999 Big\r\n", HK_Other, "HTTP/1.1 99999999999 Big"},
-        {"http/1.1 206 Partial Content\r\n", HK_Other, "http/1.1 206 Partial Content"},
-        {" HTTP/1.1 206 Partial Content\r\n", HK_Other, " HTTP/1.1 206 Partial Content"},
         {"Content-Length: 524288\r\n", HK_ContentLength, "524288"},
         {"CONTENT-LENGTH: 10\r\n", HK_ContentLength, "10"},
-        {"Content-Length:1234\r\n", HK_ContentLength, "234"},
-        {"Content-Length:\r\n", HK_ContentLength, ""},
-        {"Content-Length : 5\r\n", HK_Other, "Content-Length : 5"},
+        {"Content-Length:1234\r\n", HK_ContentLength, "1234"},
+        {"Content-Length:\t 42 \t\r\n", HK_ContentLength, "42"},
         {"X-Message-Hash: abc\r\n", HK_MessageHash, "abc"},
         {"X-Message-Error: gone\r\n", HK_MessageError, "gone"},
         {"Last-Modified: Wed, 21 Oct 2015 07:28:00 GMT\r\n", HK_LastModified,
@@ -45,7 +40,6 @@ TEST(ResponseHeaderTest, ClassifiesLinesThroughTheCallback) {
          "attachment; filename=\"a:b.exe\""},
         {"Content-Type: text/html\r\n", HK_Other, "Content-Type: text/html"},
         {"X-Empty:\r\n", HK_Other, "X-Empty:"},
-        {"no colon at all\r\n", HK_Other, "no colon at all"},
         {"\r\n", HK_Other, ""},
         // CR and LF go wherever they stand, not only at the end.
         {"Content-\rLength: 7\r\n", HK_ContentLength, "7"},
@@ -69,39 +63,75 @@ TEST(ResponseHeaderTest, ClassifiesLinesThroughTheCallback) {
     }
 }
 
+// A line we cannot read may be the one that would have refused the answer:
+// the callback aborts the transfer instead of skipping it.
+TEST(ResponseHeaderTest, MalformedLinesAbortTheRequest) {
+    const char* const lines[] = {
+        "Content-Range : bytes 0-99/100\r\n",
+        "Content-Length : 5\r\n",
+        " folded: continuation\r\n",
+        "\tContent-Length: 5\r\n",
+        "no colon at all\r\n",
+        ": no name\r\n",
+        "X(bad): separator in the name\r\n",
+        "HTTP/1.1 2x6 Odd\r\n",
+        "HTTP/1.1 2066 Long\r\n",
+        "HTTP/1.1\r\n",
+        "http/1.1 206 Partial Content\r\n",
+        " HTTP/1.1 206 Partial Content\r\n",
+        "Content-Length:\r\n",
+        "Content-Length: abc\r\n",
+        "Content-Length: +17\r\n",
+        "Content-Length: -3\r\n",
+        "Content-Length: 12abc\r\n",
+        "Content-Length: 1 2\r\n",
+        "Content-Length: 1234567890123456789\r\n",
+    };
+    for (const char* line : lines) {
+        DownloaderUserPData record;
+        std::string raw = line;
+        EXPECT_EQ(headerCallback(raw.data(), 1, raw.size(), &record), 0u) << line;
+        EXPECT_TRUE(record.malformedHeader) << line;
+        EXPECT_TRUE(record.headers.empty()) << line;
+    }
+}
+
+TEST(ResponseHeaderTest, EndlessHeaderLinesAbortTheRequest) {
+    DownloaderUserPData record;
+    std::string line = "X-Filler: " + std::string(1000, 'x') + "\r\n";
+    std::size_t accepted = 0;
+    while (headerCallback(line.data(), 1, line.size(), &record) == line.size()) {
+        ASSERT_LT(++accepted * line.size(), 2 * kMaxHeaderBytes);
+    }
+    EXPECT_TRUE(record.malformedHeader);
+    EXPECT_GT(accepted * line.size(), kMaxHeaderBytes - line.size());
+
+    record.startRequest();
+    feed(record, "HTTP/1.1 206 Partial Content\r\n");
+    EXPECT_FALSE(record.malformedHeader);
+}
+
 TEST(ResponseHeaderTest, ParseHeaderLineTakesTheLineAsGiven) {
-    // Called directly, nothing is stripped: the line end stays in the value.
-    const ResponseHeader header = parseHeaderLine("Content-Length: 5\r\n");
-    EXPECT_EQ(header.kind, HK_ContentLength);
+    // Called directly, nothing is stripped: a line end is no blank.
+    const ResponseHeader header = parseHeaderLine("X-Message-Hash: 5\r\n");
+    EXPECT_EQ(header.kind, HK_MessageHash);
     EXPECT_EQ(header.value, "5\r\n");
     EXPECT_EQ(parseHeaderLine("").kind, HK_Other);
     EXPECT_EQ(parseHeaderLine("HTTP/").kind, HK_Other);
 }
 
-TEST(ResponseHeaderTest, ContentSizeReadsTheLeadingDecimalNumber) {
+TEST(ResponseHeaderTest, ContentSizeIsTheWholeNumber) {
     constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
-    constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
     const struct {
         const char* raw;
         std::int32_t size;
     } cases[] = {
         {"Content-Length: 524288\r\n", 524288},
         {"Content-Length: 0\r\n", 0},
-        {"Content-Length:\r\n", 0},
-        {"Content-Length: abc\r\n", 0},
-        {"Content-Length:  \t 42\r\n", 42},
-        {"Content-Length: +17\r\n", 17},
-        {"Content-Length: -3\r\n", -3},
-        {"Content-Length: 12abc\r\n", 12},
-        {"Content-Length: 1 2\r\n", 1},
         {"Content-Length: 2147483647\r\n", kMax},
-        {"Content-Length: -2147483648\r\n", kMin},
-        // Out of range: clamped, not wrapped.
-        {"Content-Length: 2147483648\r\n", kMax},
+        // Beyond 32 bits: clamped, so it matches no part, never wrapped.
         {"Content-Length: 4294967297\r\n", kMax},
-        {"Content-Length: 99999999999999999999999999999\r\n", kMax},
-        {"Content-Length: -2147483649\r\n", kMin},
-        {"Content-Length: 00000000000000000000000000012\r\n", 12},
+        {"Content-Length: 000000000000000012\r\n", 12},
     };
     for (const auto& c : cases) {
         DownloaderUserPData record;

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -48,7 +50,8 @@ protected:
                                                    const std::string& productKey = "wrnkit") {
         return {{"WEBSETUP_E2E_DOWNLOAD_HOST", host},
                 {"WEBSETUP_E2E_PRODUCT_KEY", productKey},
-                {"WEBSETUP_E2E_PROBE_URL", servers.url(Endpoint::Http, "/")}};
+                // A page that exists: the probe counts only a success.
+                {"WEBSETUP_E2E_PROBE_URL", servers.url(Endpoint::Http, "/files/1.bin")}};
     }
 
     void forgetInstallerRuns() const {
@@ -387,6 +390,142 @@ TEST_F(SetupEndToEnd, SecondCopyDuringADownloadDoesNotBreakTheFirst) {
     }());
     EXPECT_EQ(testsupport::readFile(installedCopy()), firstInstaller);
     EXPECT_EQ(machine.installerHashes(), std::vector<std::string>{sha256(installedCopy())});
+}
+
+// Servers and proxies that lie, refuse, redirect where they must not, or
+// never finish: each ends in its box, or falls back to a direct connection,
+// within its bound, and nothing is started unless it is the exact installer.
+TEST_F(SetupEndToEnd, HostileServersAndProxiesNeverGetAWrongInstallerStarted) {
+    using Clock = std::chrono::steady_clock;
+    const FaultServer fault(servers);
+    const auto scenario = [&](const std::vector<FaultRule>& rules) {
+        const std::string id = FaultServer::uniqueId("hostile");
+        fault.setScenario(id, rules);
+        return id;
+    };
+    const auto host = [&](const std::string& id, bool tls = false) {
+        return servers.faultUrl(tls, "/s/" + id);
+    };
+    // The size request is answered honestly; every part as given.
+    const std::int64_t size = 3 * 524288;
+    const auto parts = [&](FaultRule answer) {
+        return host(scenario({FaultRule().onMethod("HEAD").ranged(size), answer.ranged(size)}));
+    };
+    const std::string faultProxy = "http://127.0.0.1:" + servers.value("FAULT_HTTP_PORT") + "/";
+    const std::string plainTarget = scenario({FaultRule().ranged(size)});
+    const std::string internalError = "Internal Error. " + kClosing;
+    const struct {
+        const char* name;
+        std::string host;         // empty: the honest installer from nginx
+        std::string proxyAnswer;  // a scenario of the fault server acting as the proxy
+        std::string expectedBox;  // empty: the installer starts once, as served
+        std::chrono::seconds bound;
+    } cases[] = {
+        {"parts of a larger file",
+         parts(FaultRule().contentRange("Content-Range: bytes {first}-{last}/1572865")), "",
+         internalError, 20s},
+        {"parts of a file of unknown size",
+         parts(FaultRule().contentRange("Content-Range: bytes {first}-{last}/*")), "",
+         internalError, 20s},
+        {"parts without Content-Range", parts(FaultRule().contentRange("")), "", internalError,
+         20s},
+        {"other bytes named by a malformed line",
+         parts(FaultRule().rangeShift(1000).contentRange(
+             "Content-Range : bytes {first}-{last}/{size}")),
+         "", internalError, 20s},
+        {"size answered 404", host(scenario({FaultRule().status(404).body("no such file")})), "",
+         "Download Error (system code: 404). " + kClosing, 20s},
+        {"size answered 503", host(scenario({FaultRule().status(503).body("busy")})), "",
+         "Download Error (system code: 503). " + kClosing, 20s},
+        {"size request redirected to ftp",
+         host(scenario({FaultRule().redirects(1).location(
+             "ftp://127.0.0.1:" + servers.value("CLOSED_PORT") + "/setup.exe")})),
+         "", "Download Error (system code: 1). " + kClosing, 20s},
+        {"size request redirected from HTTPS to HTTP",
+         host(scenario({FaultRule().redirects(1).location(fault.url(plainTarget))}), true), "",
+         "Download Error (system code: 1). " + kClosing, 20s},
+        {"proxy refusing everything with 407", "",
+         scenario({FaultRule().status(407).body("log in first")}), "", 20s},
+        {"proxy dripping the probe's answer for ever", "",
+         scenario({FaultRule().endless().drip(1, 0.5)}), "", 25s},
+    };
+    const std::string stub = machine.stampedStub({"vid=1"});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        forgetInstallerRuns();
+        auto env = environment(c.host.empty() ? serveInstaller() : c.host);
+        if (!c.proxyAnswer.empty()) {
+            env["https_proxy"] = faultProxy;
+            env["WEBSETUP_E2E_PROBE_URL"] = fault.url(c.proxyAnswer, "probe");
+        }
+        const auto start = Clock::now();
+        const auto result = machine.run(stub, env);
+        EXPECT_LT(Clock::now() - start, c.bound);
+        EXPECT_EQ(result.exitCode, 0);
+        if (c.expectedBox.empty()) {
+            ASSERT_EQ(machine.installerRuns().size(), 1u) << result.err;
+            EXPECT_EQ(testsupport::readFile(installedCopy()), installer);
+            EXPECT_EQ(result.err.find("Error"), std::string::npos) << result.err;
+        } else {
+            EXPECT_NE(result.err.find(c.expectedBox + "\n"), std::string::npos) << result.err;
+            EXPECT_TRUE(machine.installerRuns().empty());
+        }
+        EXPECT_TRUE(fault.requests(plainTarget).empty());
+        if (!c.proxyAnswer.empty()) {
+            ASSERT_FALSE(fault.requests(c.proxyAnswer).empty()) << "the probe used no proxy";
+            EXPECT_EQ(fault.requests(c.proxyAnswer)[0].target, fault.url(c.proxyAnswer, "probe"));
+        }
+    }
+}
+
+// The user closes while a request hangs: in the probe, in the size request or
+// in the parts. The stub ends within about a second of the confirmation.
+TEST_F(SetupEndToEnd, ClosingEndsAnyHangingRequestWithinASecond) {
+    const FaultServer fault(servers);
+    const std::int64_t size = 3 * 524288;
+    const struct {
+        const char* name;
+        std::vector<FaultRule> rules;
+        bool isProxy;                // the scenario answers the probe as the proxy
+        std::size_t hangingRequest;  // the number of the request that hangs
+    } cases[] = {
+        {"probe through a dripping proxy", {FaultRule().endless().drip(1, 0.5)}, true, 1},
+        {"silent size request", {FaultRule().stall(-1)}, false, 1},
+        {"dripping parts",
+         {FaultRule().onMethod("HEAD").ranged(size), FaultRule().ranged(size).drip(1, 0.5)},
+         false,
+         2},
+    };
+    const std::string stub = machine.stampedStub({"vid=1"});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string id = FaultServer::uniqueId("hang");
+        fault.setScenario(id, c.rules);
+        auto env = environment(c.isProxy ? serveInstaller() : servers.faultUrl(false, "/s/" + id));
+        if (c.isProxy) {
+            env["https_proxy"] = "http://127.0.0.1:" + servers.value("FAULT_HTTP_PORT") + "/";
+            env["WEBSETUP_E2E_PROBE_URL"] = fault.url(id, "probe");
+        }
+        e2e::TerminalRun run(machine.command(stub, env));
+        for (int i = 0; i < 500 && fault.requests(id).size() < c.hangingRequest; ++i) {
+            run.waitForOutput("\x01", 20ms);
+        }
+        ASSERT_GE(fault.requests(id).size(), c.hangingRequest) << run.output();
+        run.type("\x03");
+        ASSERT_TRUE(run.waitForOutput("Do you want to stop download process?", 10s))
+            << run.output();
+        ASSERT_TRUE(run.waitForOutput("> ", 10s)) << run.output();
+        const auto answered = std::chrono::steady_clock::now();
+        run.type("1\r");
+        EXPECT_EQ(run.waitForExit(5s), 0) << run.output();
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - answered);
+        std::printf("%s: ended %lld ms after the confirmation\n", c.name,
+                    static_cast<long long>(took.count()));
+        EXPECT_LT(took, 1500ms);
+        EXPECT_TRUE(machine.installerRuns().empty());
+        EXPECT_EQ(run.output().find("Error"), std::string::npos) << run.output();
+    }
 }
 
 }  // namespace

@@ -5,7 +5,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
@@ -83,19 +87,20 @@ private:
     std::uintmax_t m_proxyLogStart = servers.proxyLogSize();
 };
 
-TEST_F(SingleRequestTest, ErrorStatusIsAnAnswerNotAFailure) {
+TEST_F(SingleRequestTest, ErrorStatusFailsTheProbeButIsTheSizeRequestsAnswer) {
     const std::string missing = servers.url(Endpoint::Http, "/files/no-such-file");
     std::ostringstream body;
-    std::string errorText = "stale";
-    EXPECT_EQ(sendRequest(missing, {}, ProxySettings(), body, errorText, false), 0);
-    EXPECT_EQ(errorText, "");
-    EXPECT_NE(body.str().find("404"), std::string::npos);
+    std::string errorText;
+    EXPECT_EQ(sendRequest(missing, {}, ProxySettings(), body, errorText, false),
+              CURLE_HTTP_RETURNED_ERROR);
+    EXPECT_NE(errorText.find("404"), std::string::npos) << errorText;
 
     std::vector<ResponseHeader> headers = kSentinel;
     errorText = "stale";
     EXPECT_EQ(fetchHeaders(missing, {}, ProxySettings(), headers, errorText), 0);
     EXPECT_EQ(errorText, "");
     EXPECT_EQ(statusesOf(headers), std::vector<std::string>{"404"});
+    EXPECT_EQ(finalStatus(headers), 404);
 }
 
 TEST_F(SingleRequestTest, FetchHeadersFollowsFiveRedirectsAndKeepsEveryResponse) {
@@ -201,7 +206,7 @@ TEST_F(SingleRequestTest, ProxyIsUsedExactlyForModeTwoWithAHost) {
 // The only test that changes the environment. Its requests run on this thread
 // with numeric hosts (no resolver threads) and gtest starts no threads, so
 // nothing reads the environment while it changes.
-TEST_F(SingleRequestTest, NoProxyIgnoresTheProxyVariables) {
+TEST_F(SingleRequestTest, TheProxyDecisionIgnoresTheProxyVariables) {
     // A proxy where nothing listens: a request that used it would fail.
     const std::string deadProxy = "http://127.0.0.1:" + servers.value("CLOSED_PORT") + "/";
     struct Restore {
@@ -220,11 +225,10 @@ TEST_F(SingleRequestTest, NoProxyIgnoresTheProxyVariables) {
                              "no_proxy", "NO_PROXY"}) {
         const char* old = std::getenv(name);
         restore.saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-        if (std::string(name).find("no_") == 0 || std::string(name).find("NO_") == 0) {
-            ::unsetenv(name);
-        } else {
-            ::setenv(name, deadProxy.c_str(), 1);
-        }
+        // Every host is exempt from proxies by the environment's list.
+        const bool noProxyList =
+            std::string(name).find("no_") == 0 || std::string(name).find("NO_") == 0;
+        ::setenv(name, noProxyList ? "*" : deadProxy.c_str(), 1);
     }
 
     const std::string plain = servers.url(Endpoint::Http, "/files/1.bin");
@@ -237,12 +241,28 @@ TEST_F(SingleRequestTest, NoProxyIgnoresTheProxyVariables) {
               0)
         << errorText;
 
-    // The variables are live: a handle without a proxy option follows them.
-    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> bare(curl_easy_init(), &curl_easy_cleanup);
-    ASSERT_TRUE(bare);
-    ASSERT_EQ(curl_easy_setopt(bare.get(), CURLOPT_URL, plain.c_str()), CURLE_OK);
-    ASSERT_EQ(curl_easy_setopt(bare.get(), CURLOPT_NOBODY, 1L), CURLE_OK);
-    EXPECT_EQ(curl_easy_perform(bare.get()), CURLE_COULDNT_CONNECT);
+    // A chosen proxy is used whatever the environment's no-proxy list says.
+    const std::string marker = FaultServer::uniqueId("noproxy");
+    EXPECT_EQ(sendRequest(plain + "?m=" + marker, {}, tinyproxy(), body, errorText, false), 0)
+        << errorText;
+    EXPECT_EQ(fetchHeaders(plain + "?m=" + marker + "&f", {}, tinyproxy(), headers, errorText), 0)
+        << errorText;
+    EXPECT_TRUE(proxyLogMentions(marker + " "));
+    EXPECT_TRUE(proxyLogMentions(marker + "&f "));
+
+    // The variables are live: a handle without a proxy option follows the
+    // proxy variables, and one with a proxy follows the no-proxy list.
+    const auto bareRequest = [&](CURLoption option, const std::string& value) {
+        std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> bare(curl_easy_init(),
+                                                                 &curl_easy_cleanup);
+        EXPECT_TRUE(bare);
+        EXPECT_EQ(curl_easy_setopt(bare.get(), CURLOPT_URL, plain.c_str()), CURLE_OK);
+        EXPECT_EQ(curl_easy_setopt(bare.get(), CURLOPT_NOBODY, 1L), CURLE_OK);
+        EXPECT_EQ(curl_easy_setopt(bare.get(), option, value.c_str()), CURLE_OK);
+        return curl_easy_perform(bare.get());
+    };
+    EXPECT_EQ(bareRequest(CURLOPT_NOPROXY, ""), CURLE_COULDNT_CONNECT);
+    EXPECT_EQ(bareRequest(CURLOPT_PROXY, deadProxy), CURLE_OK);
 }
 
 // A one-shot listener standing in for a proxy: it keeps the request head it
@@ -359,8 +379,8 @@ TEST_F(SingleRequestTest, ConnectionFailuresComeBackAsCurlResults) {
 
 TEST_F(SingleRequestTest, SilentServerEndsWithinTheSpeedBound) {
     const std::string id = scenario({FaultRule().stall(-1).body("late")});
-    RequestLimits quick;
-    quick.lowSpeedSeconds = 1;
+    RequestControl quick;
+    quick.limits.lowSpeedSeconds = 1;
     std::ostringstream body;
     std::string errorText;
     EXPECT_EQ(
@@ -423,6 +443,132 @@ TEST_F(SingleRequestTest, SizeComesFromTheFinalResponseOfARedirectChain) {
         // The redirects' own lengths come first in the list.
         EXPECT_EQ(firstContentLength(headers), std::optional<std::string>("20")) << c.path;
         EXPECT_EQ(finalContentLength(headers), c.size) << c.path;
+    }
+}
+
+// Answers that must not be taken: a header line we cannot read, a proxy that
+// refuses, and redirects to another protocol or from HTTPS down to HTTP.
+TEST_F(SingleRequestTest, HostileAnswersFailTheRequest) {
+    const std::string plainId = scenario({FaultRule().body("plain")});
+    const std::string plainUrl = fault.url(plainId, "target");
+    const struct {
+        const char* name;
+        FaultRule answer;
+        bool tls;
+        std::int32_t sent;     // sendRequest's result
+        std::int32_t fetched;  // fetchHeaders's result
+    } cases[] = {
+        {"blank before a colon", FaultRule().header("Content-Length : 5").body("12345"), false,
+         CURLE_WEIRD_SERVER_REPLY, CURLE_WEIRD_SERVER_REPLY},
+        {"length with trailing text",
+         FaultRule().header("Content-Length: 5abc").noContentLength().body("12345"), false,
+         CURLE_WEIRD_SERVER_REPLY, CURLE_WEIRD_SERVER_REPLY},
+        {"proxy refusal", FaultRule().status(407).body("log in first"), false,
+         CURLE_HTTP_RETURNED_ERROR, CURLE_OK},
+        {"redirect to ftp",
+         FaultRule().redirects(1).location("ftp://127.0.0.1:" + servers.value("CLOSED_PORT") +
+                                           "/x"),
+         false, CURLE_OK, CURLE_UNSUPPORTED_PROTOCOL},
+        {"redirect from HTTPS to HTTP", FaultRule().redirects(1).location(plainUrl).body("x"), true,
+         CURLE_OK, CURLE_UNSUPPORTED_PROTOCOL},
+    };
+    for (const auto& c : cases) {
+        const std::string id = scenario({c.answer});
+        std::ostringstream body;
+        std::string errorText;
+        EXPECT_EQ(
+            sendRequest(fault.url(id, "send", c.tls), {}, ProxySettings(), body, errorText, false),
+            c.sent)
+            << c.name << ": " << errorText;
+        std::vector<ResponseHeader> headers;
+        EXPECT_EQ(
+            fetchHeaders(fault.url(id, "fetch", c.tls), {}, ProxySettings(), headers, errorText),
+            c.fetched)
+            << c.name << ": " << errorText;
+    }
+    EXPECT_TRUE(fault.requests(plainId).empty());
+
+    std::ostringstream body;
+    std::string errorText;
+    EXPECT_EQ(sendRequest("ftp://127.0.0.1:" + servers.value("CLOSED_PORT") + "/", {},
+                          ProxySettings(), body, errorText, false),
+              CURLE_UNSUPPORTED_PROTOCOL);
+}
+
+TEST_F(SingleRequestTest, RedirectFromHttpToHttpsIsFollowed) {
+    const std::string target = scenario({FaultRule().body("secure")});
+    const std::string id =
+        scenario({FaultRule().redirects(1).location(fault.url(target, "x", true))});
+    std::vector<ResponseHeader> headers;
+    std::string errorText;
+    EXPECT_EQ(fetchHeaders(fault.url(id), {}, ProxySettings(), headers, errorText), 0) << errorText;
+    EXPECT_EQ(finalStatus(headers), 200);
+}
+
+TEST_F(SingleRequestTest, ProbeBodyIsCappedAndItsTimeBounded) {
+    const std::string endless = scenario({FaultRule().endless()});
+    std::ostringstream body;
+    std::string errorText;
+    EXPECT_EQ(sendRequest(fault.url(endless), {}, ProxySettings(), body, errorText, false), 0)
+        << errorText;
+    EXPECT_EQ(body.str(), testsupport::patternBytes(0, kMaxRequestBodyBytes));
+
+    // Fast enough for any speed floor, too slow to ever end.
+    const std::string dripping = scenario({FaultRule().endless().drip(2048, 0.5)});
+    const auto start = std::chrono::steady_clock::now();
+    std::ostringstream dripped;
+    const std::int32_t result =
+        sendRequest(fault.url(dripping), {}, ProxySettings(), dripped, errorText, false);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_TRUE(result == CURLE_OPERATION_TIMEDOUT || result == CURLE_OK) << result;
+    EXPECT_LT(took, std::chrono::seconds(kSendRequestTimeoutSeconds + 2));
+}
+
+TEST_F(SingleRequestTest, StopFlagEndsABlockingRequestWithinASecond) {
+    using Clock = std::chrono::steady_clock;
+    const std::string stalled = scenario({FaultRule().stall(-1)});
+    const std::string dripping = scenario({FaultRule().endless().drip(1, 0.5)});
+    const auto stopped = [&](const std::function<std::int32_t(const RequestControl&)>& request) {
+        std::atomic<bool> stop{false};
+        RequestControl control;
+        control.stopFlag = &stop;
+        Clock::time_point setAt;
+        std::thread stopper([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            setAt = Clock::now();
+            stop = true;
+        });
+        const std::int32_t result = request(control);
+        const auto took = Clock::now() - setAt;
+        stopper.join();
+        EXPECT_EQ(result, CURLE_ABORTED_BY_CALLBACK);
+        return std::chrono::duration_cast<std::chrono::milliseconds>(took);
+    };
+    std::ostringstream body;
+    std::string errorText;
+    std::vector<ResponseHeader> headers;
+    const std::pair<const char*, std::function<std::int32_t(const RequestControl&)>> requests[] = {
+        {"probe, silent server",
+         [&](const RequestControl& c) {
+             return sendRequest(fault.url(stalled, "a"), {}, ProxySettings(), body, errorText,
+                                false, c);
+         }},
+        {"probe, dripping server",
+         [&](const RequestControl& c) {
+             return sendRequest(fault.url(dripping, "b"), {}, ProxySettings(), body, errorText,
+                                false, c);
+         }},
+        {"size request, silent server",
+         [&](const RequestControl& c) {
+             return fetchHeaders(fault.url(stalled, "c"), {}, ProxySettings(), headers, errorText,
+                                 c);
+         }},
+    };
+    for (const auto& [name, request] : requests) {
+        const auto took = stopped(request);
+        std::printf("%s: ended %lld ms after the stop\n", name,
+                    static_cast<long long>(took.count()));
+        EXPECT_LT(took, std::chrono::milliseconds(1300)) << name;
     }
 }
 

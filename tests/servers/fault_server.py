@@ -29,9 +29,13 @@ import time
 ID_RE = re.compile(r"^[A-Za-z0-9_.-]{1,200}$")
 HOP_RE = re.compile(r"^_hop/(\d+)/(\d+)/(.*)$")
 RANGE_RE = re.compile(r"^bytes=(\d*)-(\d*)$")
+ABSOLUTE_RE = re.compile(r"^[A-Za-z][A-Za-z0-9+.-]*://[^/]*")
+DEFAULT_CONTENT_RANGE = "Content-Range: bytes {first}-{last}/{size}"
+ENDLESS_CHUNK = 65536
 REASONS = {200: "OK", 206: "Partial Content", 301: "Moved Permanently", 302: "Found",
            303: "See Other", 307: "Temporary Redirect", 308: "Permanent Redirect",
-           400: "Bad Request", 404: "Not Found", 410: "Gone", 416: "Range Not Satisfiable",
+           400: "Bad Request", 404: "Not Found", 407: "Proxy Authentication Required",
+           410: "Gone", 416: "Range Not Satisfiable",
            500: "Internal Server Error", 503: "Service Unavailable"}
 MAX_HEADER_BYTES = 65536
 
@@ -115,7 +119,8 @@ def validate_rules(data):
                  "status", "reason", "status_line", "headers", "body", "body_size",
                  "body_offset", "ranged", "content_length", "cut_after", "reset_after",
                  "stall", "stall_after", "drip_bytes", "drip_interval", "redirects",
-                 "redirect_status", "redirect_body_size", "close"}
+                 "redirect_status", "redirect_body_size", "close", "content_range",
+                 "range_shift", "endless", "location"}
         unknown = set(rule) - known
         if unknown:
             raise ValueError("rule %d: unknown keys %s" % (i, sorted(unknown)))
@@ -252,7 +257,9 @@ class Handler(socketserver.BaseRequestHandler):
 
     def dispatch(self, req):
         target = req["target"]
-        path = target.split("?", 1)[0]
+        # Absolute-form targets are what a client sends to a forward proxy:
+        # the scenario named in their path answers as the proxy would.
+        path = ABSOLUTE_RE.sub("", target).split("?", 1)[0]
         if path.startswith("/_control/"):
             return self.control(req, path[len("/_control/"):])
         if path.startswith("/s/"):
@@ -360,7 +367,8 @@ class Handler(socketserver.BaseRequestHandler):
         else:
             original = rest
             index = next(i for i, r in enumerate(scenario.rules) if r is rule)
-        location = "/s/%s/_hop/%d/%d/%s" % (sid, index, hop_count + 1, original)
+        location = rule.get("location",
+                            "/s/%s/_hop/%d/%d/%s" % (sid, index, hop_count + 1, original))
         size = int(rule.get("redirect_body_size", 20))
         status = int(rule.get("redirect_status", 302))
         body = pattern(0, size)
@@ -383,15 +391,20 @@ class Handler(socketserver.BaseRequestHandler):
                 status = 416
                 headers.append("Content-Range: bytes */%d" % size)
             else:
-                first, last = window
+                # A shift serves (and names) the bytes of another window of
+                # the same length: a cache that aligns ranges to its blocks.
+                first, last = (w + int(rule.get("range_shift", 0)) for w in window)
                 status, body = 206, pattern(first, last - first + 1)
-                headers.append("Content-Range: bytes %d-%d/%d" % (first, last, size))
+                content_range = rule.get("content_range", DEFAULT_CONTENT_RANGE)
+                if content_range:
+                    headers.append(content_range.format(first=first, last=last, size=size))
         elif "body" in rule:
             body = str(rule["body"]).encode("latin-1")
         elif "body_size" in rule:
             body = pattern(int(rule.get("body_offset", 0)), int(rule["body_size"]))
 
-        length = rule.get("content_length", "auto")
+        endless = bool(rule.get("endless", False))
+        length = "none" if endless else rule.get("content_length", "auto")
         close = bool(rule.get("close", False))
         if length == "auto":
             headers.append("Content-Length: %d" % len(body))
@@ -422,6 +435,10 @@ class Handler(socketserver.BaseRequestHandler):
         if stall is not None and stall_after is None:
             self.wait(float(stall))
         self.send(head)
+
+        if endless and req["method"] != "HEAD":
+            return self.send_endless(float(rule.get("drip_interval", 0.1)),
+                                     int(rule.get("drip_bytes", 0)))
 
         limit = len(body)
         ending = None
@@ -457,6 +474,19 @@ class Handler(socketserver.BaseRequestHandler):
         if ending == "cut":
             return False
         return not close
+
+    def send_endless(self, interval, drip):
+        """Pattern bytes until the client leaves or the server stops; in
+        pieces of `drip` bytes `interval` seconds apart when drip is set."""
+        sent = 0
+        while True:
+            step = drip if drip > 0 else ENDLESS_CHUNK
+            self.send(pattern(sent, step))
+            sent += step
+            if drip > 0:
+                self.wait(interval)
+            elif self.state.stopping.is_set():
+                return False
 
 
 def parse_range(value, size):

@@ -81,6 +81,12 @@ FaultRule& FaultRule::patternBody(std::int64_t size, std::int64_t offset) {
     return add("body_offset", std::to_string(offset));
 }
 FaultRule& FaultRule::ranged(std::int64_t size) { return add("ranged", std::to_string(size)); }
+FaultRule& FaultRule::contentRange(const std::string& lineTemplate) {
+    return add("content_range", quoted(lineTemplate));
+}
+FaultRule& FaultRule::rangeShift(std::int64_t bytes) {
+    return add("range_shift", std::to_string(bytes));
+}
 FaultRule& FaultRule::contentLength(std::int64_t value) {
     return add("content_length", std::to_string(value));
 }
@@ -102,11 +108,13 @@ FaultRule& FaultRule::drip(std::int64_t bytes, double intervalSeconds) {
     add("drip_bytes", std::to_string(bytes));
     return add("drip_interval", number(intervalSeconds));
 }
+FaultRule& FaultRule::endless() { return add("endless", "true"); }
 FaultRule& FaultRule::redirects(int steps, int statusCode, std::int64_t bodySize) {
     add("redirects", std::to_string(steps));
     add("redirect_status", std::to_string(statusCode));
     return add("redirect_body_size", std::to_string(bodySize));
 }
+FaultRule& FaultRule::location(const std::string& url) { return add("location", quoted(url)); }
 FaultRule& FaultRule::closeConnection() { return add("close", "true"); }
 
 std::string FaultRule::json() const {

@@ -29,6 +29,12 @@ public:
     // Honest answers of a pattern body of size bytes: 206 with Content-Range
     // for a single byte range, 200 without Range, 416 when unsatisfiable.
     FaultRule& ranged(std::int64_t size);
+    // With ranged: the Content-Range line sent, {first}, {last} and {size}
+    // filled in (default "Content-Range: bytes {first}-{last}/{size}"); empty
+    // sends none.
+    FaultRule& contentRange(const std::string& lineTemplate);
+    // With ranged: serves the window that many bytes further on instead.
+    FaultRule& rangeShift(std::int64_t bytes);
     FaultRule& contentLength(std::int64_t value);   // may lie; the connection then closes
     FaultRule& noContentLength();                   // body ends with the connection
     FaultRule& cutAfter(std::int64_t bodyBytes);    // then close
@@ -37,9 +43,14 @@ public:
     FaultRule& stall(double seconds);
     FaultRule& stallAfter(std::int64_t bodyBytes, double seconds);
     FaultRule& drip(std::int64_t bytes, double intervalSeconds);
+    // The body never ends (pattern bytes, dripped when drip() is set) until
+    // the client leaves.
+    FaultRule& endless();
     // steps redirect answers, each with its own body of bodySize bytes and a
     // matching Content-Length, before the rule's own answer.
     FaultRule& redirects(int steps, int status = 302, std::int64_t bodySize = 20);
+    // The Location of those redirects, verbatim (default: the next step here).
+    FaultRule& location(const std::string& url);
     FaultRule& closeConnection();
 
     std::string json() const;

@@ -76,7 +76,8 @@ std::optional<Arguments> parseArguments(int argc, char** argv) {
     return arguments;
 }
 
-// The installer's size: the Content-Length of the final answer.
+// The installer's size: the Content-Length of the final answer, which must
+// be a success.
 std::optional<std::int32_t> fetchSize(const std::string& url) {
     std::vector<ResponseHeader> headers;
     std::string errorText;
@@ -86,15 +87,18 @@ std::optional<std::int32_t> fetchSize(const std::string& url) {
                      errorText.c_str());
         return std::nullopt;
     }
+    const int status = finalStatus(headers);
+    if (status < 200 || status > 299) {
+        std::fprintf(stderr, "websetup-fetch: the size request was answered with %d\n", status);
+        return std::nullopt;
+    }
     const std::optional<std::string> length = finalContentLength(headers);
-    char* end = nullptr;
-    const long long size = length ? std::strtoll(length->c_str(), &end, 10) : 0;
-    if (!length || end == length->c_str() || *end != '\0' || size <= 0 ||
-        size > std::numeric_limits<std::int32_t>::max()) {
+    const std::optional<std::int64_t> size = length ? parseContentLength(*length) : std::nullopt;
+    if (!size || *size <= 0 || *size > std::numeric_limits<std::int32_t>::max()) {
         std::fprintf(stderr, "websetup-fetch: the answer gives no usable size\n");
         return std::nullopt;
     }
-    return static_cast<std::int32_t>(size);
+    return static_cast<std::int32_t>(*size);
 }
 
 std::wstring wide(const std::string& utf8) {
