@@ -17,6 +17,7 @@
 #include "StubRun.h"
 #include "support/FaultServer.h"
 #include "support/TestServers.h"
+#include "support/WaitFor.h"
 
 namespace {
 
@@ -507,10 +508,9 @@ TEST_F(SetupEndToEnd, ClosingEndsAnyHangingRequestWithinASecond) {
             env["WEBSETUP_E2E_PROBE_URL"] = fault.url(id, "probe");
         }
         e2e::TerminalRun run(machine.command(stub, env));
-        for (int i = 0; i < 500 && fault.requests(id).size() < c.hangingRequest; ++i) {
-            run.waitForOutput("\x01", 20ms);
-        }
-        ASSERT_GE(fault.requests(id).size(), c.hangingRequest) << run.output();
+        ASSERT_TRUE(testsupport::waitFor(
+            [&] { return fault.requests(id).size() >= c.hangingRequest; }, 10s))
+            << run.output();
         run.type("\x03");
         ASSERT_TRUE(run.waitForOutput("Do you want to stop download process?", 10s))
             << run.output();
