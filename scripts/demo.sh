@@ -70,7 +70,7 @@ echo "sample installer: $(stat -c %s "$served/app/download") bytes at /slow/app/
 section "Building the demo stub in $build"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWEBSETUP_BUILD_TESTS=OFF \
     -DWEBSETUP_DOWNLOAD_HOST="https://127.0.0.1:$https_port/slow" \
-    -DWEBSETUP_PROBE_URL="http://127.0.0.1:$http_port/" \
+    -DWEBSETUP_PROBE_URL="http://127.0.0.1:$http_port/files/1.bin" \
     -DWEBSETUP_CA_BUNDLE="$(setting CA_PEM)" >/dev/null
 cmake --build "$build" --parallel "$(nproc)"
 
