@@ -91,10 +91,10 @@ TEST_F(SetupEndToEnd, InstallerStartsOnceWithTheSettingsArguments) {
          "wrnkit",
          {"contentType=3", "contentAddress=http://example.com/a b", "silentMode=TRUE"},
          {"/contentType=3", "/contentAddress=http://example.com/a b"}},
-        {"quotes inserted unescaped, offerUrl",
+        {"quotes kept, offerUrl",
          "wrnkit",
          {"contentAddress=say \"hi\" now", "offerUrl=https://example.com/?a=1&b=2"},
-         {"/contentAddress=say hi now", "/offerUrl=https://example.com/?a=1&b=2"}},
+         {"/contentAddress=say \"hi\" now", "/offerUrl=https://example.com/?a=1&b=2"}},
         {"extras in key order, decoded",
          "wrnkit",
          {"b=2", "a=x y", "PidVaulto=abc", "silentMode=true"},
@@ -122,6 +122,16 @@ TEST_F(SetupEndToEnd, InstallerStartsOnceWithTheSettingsArguments) {
         EXPECT_EQ(modeOf(installedCopy(stem)), 0700u) << "executable by its owner only";
         EXPECT_EQ(modeOf(machine.privateFolder()), 0700u);
     }
+}
+
+TEST_F(SetupEndToEnd, StampedValuesCannotAddSwitchesToTheInstaller) {
+    const std::string stub =
+        machine.stampedStub({"contentAddress=x\" /S \"y", "ap=a\" /D=C:\\evil \"b"});
+    const auto result = machine.run(stub, environment(serveInstaller()));
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(machine.installerRuns(),
+              (std::vector<Args>{{"/contentAddress=x\" /S \"y", "/ap=a\" /D=C:\\evil \"b"}}))
+        << result.err;
 }
 
 TEST_F(SetupEndToEnd, EachFailureShowsItsBoxAndStartsNothing) {

@@ -2,9 +2,18 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "setup/ErrorClass.h"
 #include "setup/InstallerParameters.h"
+
+#ifdef _WIN32
+#include <windows.h>
+// Needs the types of windows.h.
+#include <shellapi.h>
+#else
+#include "platform/ShellOpen.h"
+#endif
 
 namespace {
 
@@ -41,9 +50,6 @@ TEST(InstallerParametersTest, NamedSettingsInTheirOrderThenExtrasInKeyOrder) {
     all.vid = L"7";
     all.partnerId = L"12";
 
-    InstallerSettings quoted = settings();
-    quoted.contentAddress = L"say \"hi\"";
-
     InstallerSettings minimal = settings();
     minimal.partnerId = L"12";
     minimal.vid = L"7";
@@ -61,11 +67,64 @@ TEST(InstallerParametersTest, NamedSettingsInTheirOrderThenExtrasInKeyOrder) {
                       L" /contentAddress=\"http://example.com/a b\""
                       L" /offerUrl=\"https://example.com/?a=1&b=2\" /S"
                       L" /PidVaulto=\"abc\" /a=\"x y\" /b=\"2\"")},
-        {"quote inserted unescaped", quoted, std::wstring(L" /contentAddress=\"say \"hi\"\"")},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(installerParameters(c.input), c.expected) << c.name;
     }
+}
+
+// The arguments the installer's own start-up code makes of the text.
+std::vector<std::wstring> argumentsOf(const std::wstring& parameters) {
+#ifdef _WIN32
+    int count = 0;
+    wchar_t** argv = ::CommandLineToArgvW((L"installer.exe" + parameters).c_str(), &count);
+    std::vector<std::wstring> arguments(argv + 1, argv + count);
+    ::LocalFree(argv);
+    return arguments;
+#else
+    return platform::splitCommandLine(parameters);
+#endif
+}
+
+TEST(InstallerParametersTest, EachValueArrivesAsOneArgumentWithExactlyItsCharacters) {
+    using Field = std::wstring InstallerSettings::*;
+    const struct {
+        Field field;
+        const wchar_t* value;
+        const wchar_t* text;
+        const wchar_t* argument;
+    } cases[] = {
+        // Attacks: extra switches and an install path smuggled in a value.
+        {&InstallerSettings::contentAddress, L"x\" /S \"y", L" /contentAddress=\"x\\\" /S \\\"y\"",
+         L"/contentAddress=x\" /S \"y"},
+        {&InstallerSettings::offerUrl, L"say \"hi\" now", L" /offerUrl=\"say \\\"hi\\\" now\"",
+         L"/offerUrl=say \"hi\" now"},
+        // Backslashes count only before a quote, the closing one included.
+        {&InstallerSettings::contentAddress, L"a\\\"b", L" /contentAddress=\"a\\\\\\\"b\"",
+         L"/contentAddress=a\\\"b"},
+        {&InstallerSettings::contentAddress, L"%TEMP%\\", L" /contentAddress=\"%TEMP%\\\\\"",
+         L"/contentAddress=%TEMP%\\"},
+        {&InstallerSettings::contentAddress, L"C:\\a b\\c", L" /contentAddress=\"C:\\a b\\c\"",
+         L"/contentAddress=C:\\a b\\c"},
+        // Rows without quotes of their own are quoted whole only when needed.
+        {&InstallerSettings::partnerId, L"C:\\x\\", L" /partnerId=C:\\x\\", L"/partnerId=C:\\x\\"},
+        {&InstallerSettings::partnerId, L"1 /S", L" \"/partnerId=1 /S\"", L"/partnerId=1 /S"},
+        {&InstallerSettings::vid, L"7\t/S", L" \"/vid=7\t/S\"", L"/vid=7\t/S"},
+        {&InstallerSettings::contentType, L"3\"", L" \"/contentType=3\\\"\"", L"/contentType=3\""},
+    };
+    for (const auto& c : cases) {
+        InstallerSettings input = settings();
+        input.*c.field = c.value;
+        const std::optional<std::wstring> text = installerParameters(input);
+        EXPECT_EQ(text, std::wstring(c.text)) << c.value;
+        EXPECT_EQ(argumentsOf(text.value_or(L"")), std::vector<std::wstring>{c.argument})
+            << c.value;
+    }
+
+    InstallerSettings extra = settings();
+    extra.payload = {{"ap", "a%22%20/D=C:%5Cevil%20%22b"}};
+    EXPECT_EQ(argumentsOf(*installerParameters(extra)),
+              std::vector<std::wstring>{L"/ap=a\" /D=C:\\evil \"b"});
 }
 
 TEST(InstallerParametersTest, VaultOPassesOnlyItsCampaignId) {
@@ -76,7 +135,11 @@ TEST(InstallerParametersTest, VaultOPassesOnlyItsCampaignId) {
     EXPECT_EQ(installerParameters(vaulto), std::wstring(L" /subid abc"));
 
     vaulto.payload = {{"PidVaulto", "a%20b"}};
-    EXPECT_EQ(installerParameters(vaulto), std::wstring(L" /subid a b"));
+    EXPECT_EQ(installerParameters(vaulto), std::wstring(L" /subid \"a b\"")) << "one argument";
+
+    vaulto.payload = {{"PidVaulto", "a%22%20/S"}};
+    EXPECT_EQ(argumentsOf(*installerParameters(vaulto)),
+              (std::vector<std::wstring>{L"/subid", L"a\" /S"}));
 
     vaulto.payload = {{"other", "1"}};
     EXPECT_EQ(installerParameters(vaulto), std::nullopt) << "no parameters at all";
