@@ -6,8 +6,6 @@
 #include <boost/format.hpp>
 #include <boost/locale/encoding_utf.hpp>
 #include <chrono>
-#include <cstdio>
-#include <exception>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
@@ -20,9 +18,11 @@
 #include "platform/ShellOpen.h"
 #include "platform/UserProxy.h"
 #include "setup/ErrorClass.h"
+#include "setup/FailureLog.h"
 #include "setup/InstallerParameters.h"
 #include "setup/SetupMessages.h"
 #include "setup/UiText.h"
+#include "setup/WorkerGuard.h"
 #include "websetup/BuildConfig.h"
 
 namespace {
@@ -44,8 +44,7 @@ std::wstring toWide(const std::string& text) {
 // The launch's result changes nothing for the user; it is only written down.
 void logShellOpen(const std::wstring& file, const platform::ShellOpenResult& result) {
     if (result.started) return;
-    std::fprintf(stderr, "websetup: %s could not be opened: %s\n", toUtf8(file).c_str(),
-                 result.error.c_str());
+    logFailure(toUtf8(file) + " could not be opened: " + result.error);
 }
 
 }  // namespace
@@ -83,7 +82,8 @@ void SetupFlow::runSetup(CUpdateProgressDlg& dialog) {
     if (dialog.stopRequested()) return;
 
     DownloadInfo info;
-    try {
+    bool download = false;
+    const std::optional<std::wstring> failure = errorBoxTextOf([&] {
         const std::string url = productDownloadUrl(dialog.m_productId, m_config.downloadHost);
         const std::int32_t size = requestInstallerSize(url, proxy);
         if (dialog.stopRequested()) return;
@@ -93,13 +93,13 @@ void SetupFlow::runSetup(CUpdateProgressDlg& dialog) {
         }
         info = prepareDownload(dialog, url, size);
         dialog.postMessage(makeStatusMessage(std::make_unique<std::wstring>(uiText(10))));
-    } catch (const ErrorClass& error) {
-        reportError(dialog, errorText(error));
-        return;
-    } catch (const std::exception&) {
-        reportError(dialog, kInternalErrorText);
+        download = true;
+    });
+    if (failure) {
+        reportError(dialog, *failure);
         return;
     }
+    if (!download) return;
 
     // Not examined: the download thread writes the record again before it
     // transfers anything, and fails visibly if it cannot.
@@ -131,7 +131,7 @@ ProxySettings SetupFlow::chooseProxy() const {
         if (sendRequest(m_config.probeUrl, {}, candidate, body, errorText, false) == CURLE_OK) {
             return candidate;
         }
-    } catch (const std::exception&) {
+    } catch (...) {
         // The proxy is an optimisation of the user's setup; without it the
         // download still goes out directly.
     }
@@ -207,6 +207,8 @@ void SetupFlow::pollDownload(CUpdateProgressDlg& dialog) {
                 m_downloadFinished = true;
                 dialog.postMessage(makeProgressMessage(100, L""));
             } else {
+                logFailure("the download of " + toUtf8(downloader.downloadInfo().destFilePath()) +
+                           " ended incomplete");
                 reportError(dialog, uiText(12));
             }
             return;
@@ -242,8 +244,7 @@ void SetupFlow::launchInstaller(CUpdateProgressDlg& dialog) {
 
     const std::wstring installer = dialog.m_downloader.downloadInfo().destFilePath();
     if (!platform::restrictToOwner(toUtf8(installer))) {
-        std::fprintf(stderr, "websetup: cannot restrict %s to its owner\n",
-                     toUtf8(installer).c_str());
+        logFailure("cannot restrict " + toUtf8(installer) + " to its owner");
     }
     logShellOpen(installer, platform::shellOpen(installer, installerParameters(settings)));
 }

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "setup/ErrorClass.h"
 #include "setup/InstallerParameters.h"
+#include "setup/WorkerGuard.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -31,6 +34,31 @@ TEST(ErrorTextTest, EachKindOfFailureHasItsText) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(errorText(c.error), c.expected) << c.error.errorType << "/" << c.error.systemCode;
+    }
+}
+
+TEST(WorkerGuardTest, EverythingThrownBecomesABoxAndItsCauseIsLogged) {
+    const struct {
+        const char* name;
+        std::function<void()> step;
+        std::optional<std::wstring> text;
+        const char* logged;
+    } cases[] = {
+        {"returns", [] {}, std::nullopt, ""},
+        {"ErrorClass",
+         [] {
+             throw ErrorClass{ErrorClass::kDownloadError, 6};
+         },
+         std::wstring(L"Download Error (system code: 6). "), "Download Error (system code: 6)"},
+        {"standard", [] { throw std::runtime_error("cannot open /tmp/x: Permission denied"); },
+         std::wstring(L"Internal Error."), "cannot open /tmp/x: Permission denied"},
+        {"not standard", [] { throw 42; }, std::wstring(L"Internal Error."), "exception"},
+    };
+    for (const auto& c : cases) {
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(errorBoxTextOf(c.step), c.text) << c.name;
+        EXPECT_NE(testing::internal::GetCapturedStderr().find(c.logged), std::string::npos)
+            << c.name;
     }
 }
 
