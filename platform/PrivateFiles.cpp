@@ -6,39 +6,57 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
 namespace platform {
 namespace {
 
+std::string errnoText(const std::string& what, int error) {
+    return what + ": " + std::strerror(error);
+}
+
 std::runtime_error failure(const std::string& what, int error) {
-    return std::runtime_error(what + ": " + std::strerror(error));
+    return std::runtime_error(errnoText(what, error));
+}
+
+// Why folder cannot be our private folder; empty when it can. Judged through
+// a descriptor that did not follow a link. A loose mode is not tightened:
+// while it was loose, others could have put files in it.
+std::string unusableBecause(const std::string& folder, uid_t user) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return errnoText(folder + " is not a directory of its own", errno);
+    struct stat status {};
+    const bool statted = ::fstat(fd, &status) == 0;
+    const int statError = errno;
+    ::close(fd);  // read-only directory descriptor: nothing to lose
+    if (!statted) return errnoText("cannot examine " + folder, statError);
+    if (status.st_uid != user) {
+        return folder + " belongs to another user (uid " + std::to_string(status.st_uid) + ")";
+    }
+    if ((status.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
+        return folder + " is open to other users (mode " + mode + ")";
+    }
+    return {};
 }
 
 }  // namespace
 
-std::string privateTempFolder(const std::string& tempRoot) {
+PrivateFolder privateTempFolder(const std::string& tempRoot) {
     const uid_t user = ::geteuid();
-    const std::string folder = tempRoot + "/websetup-" + std::to_string(user);
-    if (::mkdir(folder.c_str(), S_IRWXU) != 0 && errno != EEXIST) {
-        throw failure("cannot create " + folder, errno);
+    const std::string usual = tempRoot + "/websetup-" + std::to_string(user);
+    const std::string reason = ::mkdir(usual.c_str(), S_IRWXU) != 0 && errno != EEXIST
+                                   ? errnoText("cannot create " + usual, errno)
+                                   : unusableBecause(usual, user);
+    if (reason.empty()) return {usual, {}};
+    std::string fresh = usual + "-XXXXXX";
+    if (::mkdtemp(fresh.data()) == nullptr) {
+        throw failure(reason + "; cannot create a folder in " + tempRoot + " either", errno);
     }
-    // Whatever is there now, created by us or planted before, is judged
-    // through a descriptor that did not follow a link.
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) throw failure(folder + " is not a directory of its own", errno);
-    struct stat status {};
-    const bool statted = ::fstat(fd, &status) == 0;
-    const int statError = errno;
-    bool ownedByUser = statted && status.st_uid == user;
-    if (ownedByUser && (status.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
-        ownedByUser = ::fchmod(fd, S_IRWXU) == 0;
-    }
-    ::close(fd);  // read-only directory descriptor: nothing to lose
-    if (!statted) throw failure("cannot examine " + folder, statError);
-    if (!ownedByUser) throw std::runtime_error(folder + " belongs to another user");
-    return folder;
+    return {fresh, reason};
 }
 
 bool restrictToOwner(const std::string& path) {

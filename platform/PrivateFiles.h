@@ -10,14 +10,24 @@ namespace platform {
 // names are predictable, so the setup flow keeps its files in a folder of
 // its own inside it.
 
+struct PrivateFolder {
+    std::string path;
+    // Why the usual per-user folder was not used; empty when it was.
+    std::string fallbackReason;
+};
+
 // Returns "<tempRoot>/websetup-<uid>", creating it with mode 0700 when it
-// does not exist. An existing entry is accepted only when it is a directory
-// (not a symbolic link) owned by the calling user; group and other access is
-// then taken away. Throws std::runtime_error naming the reason otherwise.
+// does not exist. An existing entry is used only when it is a directory (not
+// a symbolic link) owned by the calling user that nobody else could enter:
+// anything else may have been planted by another user, to lock the stub out
+// or to have it use files of theirs, and is left alone. The stub then works
+// in a fresh folder "<tempRoot>/websetup-<uid>-XXXXXX" of its own instead
+// and says why. Throws std::runtime_error naming the paths and the reasons
+// when neither can be had.
 // On Windows the folder is "<tempRoot>\websetup-<user SID>", its access list
-// granting the user alone, and links (reparse points) are refused the same
-// way. Any thread.
-std::string privateTempFolder(const std::string& tempRoot);
+// granting the user alone, and links (reparse points) or a folder of another
+// owner are refused. Any thread.
+PrivateFolder privateTempFolder(const std::string& tempRoot);
 
 // Leaves the file at path readable, writable and executable by its owner
 // only, without following a symbolic link; false when it cannot. On Windows,

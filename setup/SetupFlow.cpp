@@ -175,8 +175,12 @@ DownloadInfo SetupFlow::prepareDownload(const CUpdateProgressDlg& dialog, const 
 
     // The shared temporary folder is writable by everyone and these names
     // are predictable: the files live in a folder only this user can reach.
-    const std::wstring folder =
-        toWide(platform::privateTempFolder(boost::filesystem::temp_directory_path().string()));
+    const platform::PrivateFolder privateFolder =
+        platform::privateTempFolder(boost::filesystem::temp_directory_path().string());
+    if (!privateFolder.fallbackReason.empty()) {
+        logFailure(privateFolder.fallbackReason + "; working in " + privateFolder.path);
+    }
+    const std::wstring folder = toWide(privateFolder.path);
     const std::wstring tag = toWide(info.fileTag());
     m_recordPath = folder + platform::kPathSeparator + L"_" + tag + L".txt";
     const std::wstring installer = folder + platform::kPathSeparator +

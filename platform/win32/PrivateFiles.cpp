@@ -88,7 +88,7 @@ HANDLE openNoFollow(const std::wstring& path, DWORD access, DWORD share, DWORD d
 
 }  // namespace
 
-std::string privateTempFolder(const std::string& tempRoot) {
+PrivateFolder privateTempFolder(const std::string& tempRoot) {
     const std::vector<BYTE> userToken = tokenPart(TokenUser);
     const std::vector<BYTE> ownerToken = tokenPart(TokenOwner);
     const PSID user = reinterpret_cast<const TOKEN_USER*>(userToken.data())->User.Sid;
@@ -141,7 +141,7 @@ std::string privateTempFolder(const std::string& tempRoot) {
                           DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
                           nullptr, reinterpret_cast<PACL>(acl.data()), nullptr);
     if (reset != ERROR_SUCCESS) throw failure("cannot restrict " + folderText, reset);
-    return folderText;
+    return {folderText, {}};
 }
 
 bool restrictToOwner(const std::string& path) {
