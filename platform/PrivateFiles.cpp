@@ -59,6 +59,20 @@ PrivateFolder privateTempFolder(const std::string& tempRoot) {
     return {fresh, reason};
 }
 
+std::string unlinkUnsafeEntry(const std::string& path) {
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0) {
+        return errno == ENOENT ? std::string() : errnoText("cannot examine " + path, errno);
+    }
+    const bool link = S_ISLNK(status.st_mode);
+    if (!link && !S_ISREG(status.st_mode)) return path + " is not a regular file";
+    if (!link && status.st_nlink == 1) return {};
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+        return errnoText("cannot remove the linked entry " + path, errno);
+    }
+    return {};
+}
+
 bool restrictToOwner(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return false;
@@ -73,6 +87,8 @@ FileLock::~FileLock() {
 }
 
 std::unique_ptr<FileLock> FileLock::tryLock(const std::string& path) {
+    const std::string unsafe = unlinkUnsafeEntry(path);
+    if (!unsafe.empty()) throw std::runtime_error(unsafe);
     const int fd =
         ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
     if (fd < 0) throw failure("cannot open " + path, errno);

@@ -29,6 +29,17 @@ struct PrivateFolder {
 // owner are refused. Any thread.
 PrivateFolder privateTempFolder(const std::string& tempRoot);
 
+// Every file of the private folder (the download record, the installer) is
+// opened for writing only after this: a symbolic link at path, or a file with
+// more than one link (its other names may be anywhere), is removed - the
+// entry, never what it leads to - so that the open creates a file of our own
+// instead of writing through into another. Opening by name afterwards is safe
+// because nobody but the user can add entries to the private folder. Returns
+// why path cannot be made safe (a directory or another kind of entry there,
+// or a failed removal); empty otherwise, also when nothing is there.
+// On Windows, reparse points take the place of symbolic links.
+std::string unlinkUnsafeEntry(const std::string& path);
+
 // Leaves the file at path readable, writable and executable by its owner
 // only, without following a symbolic link; false when it cannot. On Windows,
 // where the folder's access list already keeps other users out, the file is
@@ -45,8 +56,10 @@ public:
     FileLock& operator=(const FileLock&) = delete;
 
     // Null when another open file description holds the lock; throws
-    // std::runtime_error when the file cannot be opened (a symbolic link at
-    // path is refused) or locked for another reason. Never blocks.
+    // std::runtime_error when the file cannot be opened or locked for another
+    // reason. A linked entry at path is replaced first (unlinkUnsafeEntry),
+    // so that the lock is on the file the record is then written to. Never
+    // blocks.
     static std::unique_ptr<FileLock> tryLock(const std::string& path);
 
 private:

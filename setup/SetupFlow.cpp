@@ -13,12 +13,12 @@
 
 #include "app/InstalledProduct.h"
 #include "app/ProductCatalog.h"
+#include "downloader/DownloaderLog.h"
 #include "net/SingleRequest.h"
 #include "platform/PathSeparator.h"
 #include "platform/ShellOpen.h"
 #include "platform/UserProxy.h"
 #include "setup/ErrorClass.h"
-#include "setup/FailureLog.h"
 #include "setup/InstallerParameters.h"
 #include "setup/SetupMessages.h"
 #include "setup/UiText.h"
@@ -44,7 +44,7 @@ std::wstring toWide(const std::string& text) {
 // The launch's result changes nothing for the user; it is only written down.
 void logShellOpen(const std::wstring& file, const platform::ShellOpenResult& result) {
     if (result.started) return;
-    logFailure(toUtf8(file) + " could not be opened: " + result.error);
+    DownloaderLog::failure(toUtf8(file) + " could not be opened: " + result.error);
 }
 
 }  // namespace
@@ -178,7 +178,7 @@ DownloadInfo SetupFlow::prepareDownload(const CUpdateProgressDlg& dialog, const 
     const platform::PrivateFolder privateFolder =
         platform::privateTempFolder(boost::filesystem::temp_directory_path().string());
     if (!privateFolder.fallbackReason.empty()) {
-        logFailure(privateFolder.fallbackReason + "; working in " + privateFolder.path);
+        DownloaderLog::failure(privateFolder.fallbackReason + "; working in " + privateFolder.path);
     }
     const std::wstring folder = toWide(privateFolder.path);
     const std::wstring tag = toWide(info.fileTag());
@@ -211,8 +211,9 @@ void SetupFlow::pollDownload(CUpdateProgressDlg& dialog) {
                 m_downloadFinished = true;
                 dialog.postMessage(makeProgressMessage(100, L""));
             } else {
-                logFailure("the download of " + toUtf8(downloader.downloadInfo().destFilePath()) +
-                           " ended incomplete");
+                DownloaderLog::failure("the download of " +
+                                       toUtf8(downloader.downloadInfo().destFilePath()) +
+                                       " ended incomplete");
                 reportError(dialog, uiText(12));
             }
             return;
@@ -248,7 +249,7 @@ void SetupFlow::launchInstaller(CUpdateProgressDlg& dialog) {
 
     const std::wstring installer = dialog.m_downloader.downloadInfo().destFilePath();
     if (!platform::restrictToOwner(toUtf8(installer))) {
-        logFailure("cannot restrict " + toUtf8(installer) + " to its owner");
+        DownloaderLog::failure("cannot restrict " + toUtf8(installer) + " to its owner");
     }
     logShellOpen(installer, platform::shellOpen(installer, installerParameters(settings)));
 }

@@ -3,8 +3,8 @@
 #include <exception>
 
 #include "app/TextConversion.h"
+#include "downloader/DownloaderLog.h"
 #include "setup/ErrorClass.h"
-#include "setup/FailureLog.h"
 
 std::optional<std::wstring> errorBoxTextOf(const std::function<void()>& step) {
     try {
@@ -12,14 +12,14 @@ std::optional<std::wstring> errorBoxTextOf(const std::function<void()>& step) {
         return std::nullopt;
     } catch (const ErrorClass& error) {
         const std::wstring text = errorText(error);
-        logFailure(wideToUtf8(text));
+        DownloaderLog::failure(wideToUtf8(text));
         return text;
     } catch (const std::exception& error) {
-        logFailure(error.what());
+        DownloaderLog::failure(error.what());
     } catch (...) {
         // A thread that ends with an exception would end the whole program
         // without a word to the user.
-        logFailure("an exception of no standard type");
+        DownloaderLog::failure("an exception of no standard type");
     }
     return std::wstring(kInternalErrorText);
 }

@@ -125,11 +125,64 @@ TEST(FileLockTest, SecondLockOnTheSameFileIsRefusedUntilTheFirstIsGone) {
     EXPECT_NE(platform::FileLock::tryLock(record), nullptr);
 }
 
-TEST(FileLockTest, RefusesALinkAtTheRecordsPlace) {
+// A planted entry at a file's name is removed, never what it leads to.
+TEST(UnlinkUnsafeEntryTest, RemovesLinksAndKeepsTheirTargets) {
+    const struct {
+        const char* name;
+        std::function<void(const std::string& path, const std::string& target)> plant;
+        bool removed;
+    } cases[] = {
+        {"nothing", [](const std::string&, const std::string&) {}, false},
+        {"a file of its own",
+         [](const std::string& path, const std::string&) { std::ofstream(path) << "mine"; }, false},
+        {"a symbolic link",
+         [](const std::string& path, const std::string& target) {
+             fs::create_symlink(target, path);
+         },
+         true},
+        {"a hard link",
+         [](const std::string& path, const std::string& target) {
+             fs::create_hard_link(target, path);
+         },
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Sandbox sandbox;
+        const std::string target = sandbox.writeFile("elsewhere", "keep");
+        const std::string path = sandbox.file("_.txt");
+        c.plant(path, target);
+        const bool existed = fs::exists(fs::symlink_status(path));
+        EXPECT_EQ(platform::unlinkUnsafeEntry(path), "");
+        EXPECT_EQ(fs::exists(fs::symlink_status(path)), existed && !c.removed);
+        EXPECT_EQ(testsupport::readFile(target), "keep");
+        EXPECT_EQ(fs::hard_link_count(target), 1u);
+    }
+
+    const Sandbox sandbox;
+    fs::create_directory(sandbox.file("_.txt"));
+    EXPECT_NE(platform::unlinkUnsafeEntry(sandbox.file("_.txt")), "");
+    EXPECT_TRUE(fs::is_directory(sandbox.file("_.txt")));
+}
+
+TEST(FileLockTest, LocksAFileOfItsOwnInsteadOfALinkedOne) {
     const Sandbox sandbox;
     const std::string target = sandbox.writeFile("elsewhere", "keep");
-    fs::create_symlink(target, sandbox.file("_.txt"));
-    EXPECT_THROW(platform::FileLock::tryLock(sandbox.file("_.txt")), std::runtime_error);
+    const std::string record = sandbox.file("_.txt");
+    for (const bool symbolic : {true, false}) {
+        if (symbolic) {
+            fs::create_symlink(target, record);
+        } else {
+            fs::create_hard_link(target, record);
+        }
+        const auto lock = platform::FileLock::tryLock(record);
+        ASSERT_NE(lock, nullptr);
+        EXPECT_FALSE(fs::is_symlink(record));
+        EXPECT_EQ(fs::hard_link_count(record), 1u);
+        EXPECT_EQ(platform::FileLock::tryLock(record), nullptr) << "a second copy stays out";
+        EXPECT_NE(platform::FileLock::tryLock(target), nullptr) << "the target was not locked";
+        fs::remove(record);
+    }
     EXPECT_EQ(testsupport::readFile(target), "keep");
 }
 
