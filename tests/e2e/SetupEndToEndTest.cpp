@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "StubRun.h"
+#include "downloader/SmallDisk.h"
 #include "support/FaultServer.h"
 #include "support/TestServers.h"
 
@@ -376,6 +379,22 @@ TEST_F(SetupEndToEnd, PlantedLinksAreNotFollowed) {
         << result.err;
     EXPECT_TRUE(fs::is_empty(elsewhere));
     EXPECT_EQ(testsupport::readFile(victim), "keep");
+}
+
+TEST_F(SetupEndToEnd, AFullDiskLeavesItsCauseOnStderrAndInTheLog) {
+    const downloadertest::SmallDisk disk(machine.tempFolder(), 256 * 1024);
+    if (!disk.available()) GTEST_SKIP() << disk.reason();
+    const std::string log = machine.sandbox().file("diagnostic.log");
+    auto variables = environment(serveInstaller());
+    variables["WEBSETUP_DOWNLOADER_LOG"] = log;
+
+    const auto result = machine.run(machine.stampedStub({"vid=1"}), variables);
+    EXPECT_NE(result.err.find("Internal Error. " + kClosing), std::string::npos) << result.err;
+    const std::string cause =
+        "cannot reserve space for " + installedCopy() + ": " + std::strerror(ENOSPC);
+    EXPECT_NE(result.err.find(cause), std::string::npos) << result.err;
+    EXPECT_NE(testsupport::readFile(log).find(cause), std::string::npos);
+    EXPECT_TRUE(machine.installerRuns().empty());
 }
 
 TEST_F(SetupEndToEnd, SecondCopyDuringADownloadDoesNotBreakTheFirst) {
