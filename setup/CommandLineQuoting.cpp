@@ -19,9 +19,11 @@ std::wstring escapeForQuotes(std::wstring_view value) {
     return escaped;
 }
 
+bool needsQuoting(std::wstring_view text) {
+    return text.empty() || text.find_first_of(L" \t\"") != std::wstring_view::npos;
+}
+
 std::wstring quoteArgumentIfNeeded(std::wstring_view argument) {
-    if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring_view::npos) {
-        return std::wstring(argument);
-    }
+    if (!needsQuoting(argument)) return std::wstring(argument);
     return L"\"" + escapeForQuotes(argument) + L"\"";
 }

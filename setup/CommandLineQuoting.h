@@ -13,6 +13,10 @@
 // backslashes comes back unchanged.
 std::wstring escapeForQuotes(std::wstring_view value);
 
-// argument as one command-line argument: unchanged when it is non-empty and
-// has no blank, tab or quote, otherwise put between quotes, escaped.
+// True when text would not stand as one argument as it is: it is empty or
+// holds a blank, a tab or a quote.
+bool needsQuoting(std::wstring_view text);
+
+// argument as one command-line argument: unchanged unless needsQuoting,
+// otherwise put between quotes, escaped.
 std::wstring quoteArgumentIfNeeded(std::wstring_view argument);

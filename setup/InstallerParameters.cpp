@@ -27,7 +27,14 @@ std::optional<std::wstring> installerParameters(const InstallerSettings& setting
     if (!settings.offerUrl.empty()) quoted(L"/offerUrl=", settings.offerUrl);
     if (settings.silentMode) parameters += L" /S";
     for (const auto& [key, value] : settings.payload) {
-        quoted(L"/" + utf8ToWide(key) + L"=", decodeSettingValue(value));
+        const std::wstring name = L"/" + utf8ToWide(key) + L"=";
+        // Keys are not encoded: a block stamped by other means may put
+        // blanks or quotes in one.
+        if (needsQuoting(name)) {
+            parameters += L" " + quoteArgumentIfNeeded(name + decodeSettingValue(value));
+        } else {
+            quoted(name, decodeSettingValue(value));
+        }
     }
     return parameters;
 }

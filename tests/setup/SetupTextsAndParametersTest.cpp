@@ -150,9 +150,9 @@ TEST(InstallerParametersTest, EachValueArrivesAsOneArgumentWithExactlyItsCharact
     }
 
     InstallerSettings extra = settings();
-    extra.payload = {{"ap", "a%22%20/D=C:%5Cevil%20%22b"}};
+    extra.payload = {{"ap", "a%22%20/D=C:%5Cevil%20%22b"}, {"k /S \"", "v"}};
     EXPECT_EQ(argumentsOf(*installerParameters(extra)),
-              std::vector<std::wstring>{L"/ap=a\" /D=C:\\evil \"b"});
+              (std::vector<std::wstring>{L"/ap=a\" /D=C:\\evil \"b", L"/k /S \"=v"}));
 }
 
 TEST(InstallerParametersTest, VaultOPassesOnlyItsCampaignId) {
