@@ -379,6 +379,19 @@ TEST_F(SetupEndToEnd, PlantedLinksAreNotFollowed) {
         << result.err;
     EXPECT_TRUE(fs::is_empty(elsewhere));
     EXPECT_EQ(testsupport::readFile(victim), "keep");
+
+    // Hard links planted at the record's and the installer's names in the
+    // user's own folder are replaced, not written through.
+    forgetInstallerRuns();
+    fs::remove(machine.privateFolder());
+    fs::create_directory(machine.privateFolder());
+    fs::permissions(machine.privateFolder(), fs::perms::owner_all);
+    fs::create_hard_link(victim, machine.privateFolder() + "/_.txt");
+    fs::create_hard_link(victim, installedCopy());
+    const auto linked = machine.run(machine.stampedStub({"vid=1"}), environment(serveInstaller()));
+    EXPECT_EQ(machine.installerRuns().size(), 1u) << linked.err;
+    EXPECT_EQ(testsupport::readFile(installedCopy()), installer);
+    EXPECT_EQ(testsupport::readFile(victim), "keep");
 }
 
 TEST_F(SetupEndToEnd, AFullDiskLeavesItsCauseOnStderrAndInTheLog) {
