@@ -192,6 +192,7 @@ bool DownloadInfo::isValid() const {
 }
 
 bool DownloadInfo::save(const std::wstring& path) const {
+    if (!makeSafeToWrite(path)) return false;
     boost::filesystem::ofstream file(toFilePath(path),
                                      std::ios::binary | std::ios::out | std::ios::trunc);
     if (!file.is_open()) {

@@ -7,6 +7,7 @@
 #include <boost/locale/encoding_utf.hpp>
 #include <boost/thread/lock_guard.hpp>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <fstream>
 #include <vector>
@@ -31,6 +32,12 @@ constexpr const char* kLogFileVariable = "WEBSETUP_DOWNLOADER_LOG";
 std::wstring logFilePathFromEnvironment() {
     const char* path = std::getenv(kLogFileVariable);
     return path == nullptr ? std::wstring() : boost::locale::conv::utf_to_utf<wchar_t>(path);
+}
+
+// "<what> <path>: <system error>", from errno as the failed call left it.
+std::string systemFailure(const std::string& what, const std::wstring& path) {
+    const int error = errno;
+    return what + " " + boost::locale::conv::utf_to_utf<char>(path) + ": " + std::strerror(error);
 }
 
 }  // namespace
@@ -120,6 +127,7 @@ bool Downloader::shouldStop(const DownloaderAsyncWriter* writer) const {
 void Downloader::download() {
     try {
         DownloaderLog::line("Downloader::download()");
+        if (!makeSafeToWrite(m_downloadInfo.destFilePath())) return;
         if (!prepareDestFile()) {
             DownloaderLog::line("couldn't allocate dest file.");
             return;
@@ -128,6 +136,7 @@ void Downloader::download() {
         std::fstream file(toFilePath(m_downloadInfo.destFilePath()).string(),
                           std::ios::binary | std::ios::in | std::ios::out);
         if (!file.is_open()) {
+            DownloaderLog::failure(systemFailure("cannot open", m_downloadInfo.destFilePath()));
             DownloaderLog::line("Error: Couldn't open dest file");
             return;
         }
@@ -186,19 +195,27 @@ bool Downloader::allocateDestFile() {
 #ifndef _WIN32
     // Reserving the blocks up front reports a full disk here, before any
     // transfer, as writing the zeros did, at a fraction of the cost.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // Just removed: anything there now was not put there by us.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) {
+        DownloaderLog::failure(systemFailure("cannot create", m_downloadInfo.destFilePath()));
         return false;
     }
     const int reserved = total > 0 ? ::posix_fallocate(fd, 0, total) : 0;
     const bool closed = ::close(fd) == 0;
     if (reserved != EINVAL && reserved != EOPNOTSUPP) {
+        if (reserved != 0) {
+            errno = reserved;
+            DownloaderLog::failure(
+                systemFailure("cannot reserve space for", m_downloadInfo.destFilePath()));
+        }
         return reserved == 0 && closed;
     }
     // A file system without reservations gets the zeros written instead.
 #endif
     boost::filesystem::ofstream file(path, std::ios::binary | std::ios::out | std::ios::trunc);
     if (!file.is_open()) {
+        DownloaderLog::failure(systemFailure("cannot create", m_downloadInfo.destFilePath()));
         return false;
     }
     // Large blocks: the stream hands each one to the system in one call.

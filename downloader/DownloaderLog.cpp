@@ -4,6 +4,7 @@
 #include <boost/format.hpp>
 #include <boost/thread/lock_guard.hpp>
 #include <boost/thread/mutex.hpp>
+#include <cstdio>
 
 #include "downloader/FilePath.h"
 
@@ -43,3 +44,8 @@ void DownloaderLog::line(const std::string& text) {
 }
 
 void DownloaderLog::line(const boost::format& text) { line(text.str()); }
+
+void DownloaderLog::failure(const std::string& cause) {
+    std::fprintf(stderr, "websetup: %s\n", cause.c_str());
+    line("Error: " + cause);
+}

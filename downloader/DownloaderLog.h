@@ -15,4 +15,9 @@ public:
 
     static void line(const std::string& text);
     static void line(const boost::format& text);
+
+    // A failure's cause (operation, path, system error), which the error box
+    // never names: written to standard error as well, so that it is found
+    // without the log switched on.
+    static void failure(const std::string& cause);
 };

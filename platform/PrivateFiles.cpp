@@ -6,39 +6,71 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
 namespace platform {
 namespace {
 
+std::string errnoText(const std::string& what, int error) {
+    return what + ": " + std::strerror(error);
+}
+
 std::runtime_error failure(const std::string& what, int error) {
-    return std::runtime_error(what + ": " + std::strerror(error));
+    return std::runtime_error(errnoText(what, error));
+}
+
+// Why folder cannot be our private folder; empty when it can. Judged through
+// a descriptor that did not follow a link. A loose mode is not tightened:
+// while it was loose, others could have put files in it.
+std::string unusableBecause(const std::string& folder, uid_t user) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return errnoText(folder + " is not a directory of its own", errno);
+    struct stat status {};
+    const bool statted = ::fstat(fd, &status) == 0;
+    const int statError = errno;
+    ::close(fd);  // read-only directory descriptor: nothing to lose
+    if (!statted) return errnoText("cannot examine " + folder, statError);
+    if (status.st_uid != user) {
+        return folder + " belongs to another user (uid " + std::to_string(status.st_uid) + ")";
+    }
+    if ((status.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
+        return folder + " is open to other users (mode " + mode + ")";
+    }
+    return {};
 }
 
 }  // namespace
 
-std::string privateTempFolder(const std::string& tempRoot) {
+PrivateFolder privateTempFolder(const std::string& tempRoot) {
     const uid_t user = ::geteuid();
-    const std::string folder = tempRoot + "/websetup-" + std::to_string(user);
-    if (::mkdir(folder.c_str(), S_IRWXU) != 0 && errno != EEXIST) {
-        throw failure("cannot create " + folder, errno);
+    const std::string usual = tempRoot + "/websetup-" + std::to_string(user);
+    const std::string reason = ::mkdir(usual.c_str(), S_IRWXU) != 0 && errno != EEXIST
+                                   ? errnoText("cannot create " + usual, errno)
+                                   : unusableBecause(usual, user);
+    if (reason.empty()) return {usual, {}};
+    std::string fresh = usual + "-XXXXXX";
+    if (::mkdtemp(fresh.data()) == nullptr) {
+        throw failure(reason + "; cannot create a folder in " + tempRoot + " either", errno);
     }
-    // Whatever is there now, created by us or planted before, is judged
-    // through a descriptor that did not follow a link.
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) throw failure(folder + " is not a directory of its own", errno);
+    return {fresh, reason};
+}
+
+std::string unlinkUnsafeEntry(const std::string& path) {
     struct stat status {};
-    const bool statted = ::fstat(fd, &status) == 0;
-    const int statError = errno;
-    bool ownedByUser = statted && status.st_uid == user;
-    if (ownedByUser && (status.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
-        ownedByUser = ::fchmod(fd, S_IRWXU) == 0;
+    if (::lstat(path.c_str(), &status) != 0) {
+        return errno == ENOENT ? std::string() : errnoText("cannot examine " + path, errno);
     }
-    ::close(fd);  // read-only directory descriptor: nothing to lose
-    if (!statted) throw failure("cannot examine " + folder, statError);
-    if (!ownedByUser) throw std::runtime_error(folder + " belongs to another user");
-    return folder;
+    const bool link = S_ISLNK(status.st_mode);
+    if (!link && !S_ISREG(status.st_mode)) return path + " is not a regular file";
+    if (!link && status.st_nlink == 1) return {};
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+        return errnoText("cannot remove the linked entry " + path, errno);
+    }
+    return {};
 }
 
 bool restrictToOwner(const std::string& path) {
@@ -55,6 +87,8 @@ FileLock::~FileLock() {
 }
 
 std::unique_ptr<FileLock> FileLock::tryLock(const std::string& path) {
+    const std::string unsafe = unlinkUnsafeEntry(path);
+    if (!unsafe.empty()) throw std::runtime_error(unsafe);
     const int fd =
         ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
     if (fd < 0) throw failure("cannot open " + path, errno);

@@ -10,14 +10,35 @@ namespace platform {
 // names are predictable, so the setup flow keeps its files in a folder of
 // its own inside it.
 
+struct PrivateFolder {
+    std::string path;
+    // Why the usual per-user folder was not used; empty when it was.
+    std::string fallbackReason;
+};
+
 // Returns "<tempRoot>/websetup-<uid>", creating it with mode 0700 when it
-// does not exist. An existing entry is accepted only when it is a directory
-// (not a symbolic link) owned by the calling user; group and other access is
-// then taken away. Throws std::runtime_error naming the reason otherwise.
+// does not exist. An existing entry is used only when it is a directory (not
+// a symbolic link) owned by the calling user that nobody else could enter:
+// anything else may have been planted by another user, to lock the stub out
+// or to have it use files of theirs, and is left alone. The stub then works
+// in a fresh folder "<tempRoot>/websetup-<uid>-XXXXXX" of its own instead
+// and says why. Throws std::runtime_error naming the paths and the reasons
+// when neither can be had.
 // On Windows the folder is "<tempRoot>\websetup-<user SID>", its access list
-// granting the user alone, and links (reparse points) are refused the same
-// way. Any thread.
-std::string privateTempFolder(const std::string& tempRoot);
+// granting the user alone, and links (reparse points) or a folder of another
+// owner are refused. Any thread.
+PrivateFolder privateTempFolder(const std::string& tempRoot);
+
+// Every file of the private folder (the download record, the installer) is
+// opened for writing only after this: a symbolic link at path, or a file with
+// more than one link (its other names may be anywhere), is removed - the
+// entry, never what it leads to - so that the open creates a file of our own
+// instead of writing through into another. Opening by name afterwards is safe
+// because nobody but the user can add entries to the private folder. Returns
+// why path cannot be made safe (a directory or another kind of entry there,
+// or a failed removal); empty otherwise, also when nothing is there.
+// On Windows, reparse points take the place of symbolic links.
+std::string unlinkUnsafeEntry(const std::string& path);
 
 // Leaves the file at path readable, writable and executable by its owner
 // only, without following a symbolic link; false when it cannot. On Windows,
@@ -35,8 +56,10 @@ public:
     FileLock& operator=(const FileLock&) = delete;
 
     // Null when another open file description holds the lock; throws
-    // std::runtime_error when the file cannot be opened (a symbolic link at
-    // path is refused) or locked for another reason. Never blocks.
+    // std::runtime_error when the file cannot be opened or locked for another
+    // reason. A linked entry at path is replaced first (unlinkUnsafeEntry),
+    // so that the lock is on the file the record is then written to. Never
+    // blocks.
     static std::unique_ptr<FileLock> tryLock(const std::string& path);
 
 private:

@@ -1,9 +1,8 @@
 #include "setup/InstallerParameters.h"
 
-#include <boost/format.hpp>
-
 #include "app/SettingValue.h"
 #include "app/TextConversion.h"
+#include "setup/CommandLineQuoting.h"
 
 std::optional<std::wstring> installerParameters(const InstallerSettings& settings) {
     if (settings.productId == kVaultOProductId) {
@@ -11,22 +10,31 @@ std::optional<std::wstring> installerParameters(const InstallerSettings& setting
         const std::wstring campaign =
             found == settings.payload.end() ? std::wstring() : decodeSettingValue(found->second);
         if (campaign.empty()) return std::nullopt;
-        return (boost::wformat(L" /subid %s") % campaign).str();
+        return L" /subid " + quoteArgumentIfNeeded(campaign);
     }
 
     std::wstring parameters;
-    const auto append = [&parameters](const wchar_t* format, const std::wstring& value) {
-        if (!value.empty()) parameters += (boost::wformat(format) % value).str();
+    const auto bare = [&parameters](const wchar_t* name, const std::wstring& value) {
+        if (!value.empty()) parameters += L" " + quoteArgumentIfNeeded(name + value);
     };
-    append(L" /partnerId=%s", settings.partnerId);
-    append(L" /vid=%s", settings.vid);
-    append(L" /contentType=%s", settings.contentType);
-    append(L" /contentAddress=\"%s\"", settings.contentAddress);
-    append(L" /offerUrl=\"%s\"", settings.offerUrl);
+    const auto quoted = [&parameters](const std::wstring& name, const std::wstring& value) {
+        parameters += L" " + name + L"\"" + escapeForQuotes(value) + L"\"";
+    };
+    bare(L"/partnerId=", settings.partnerId);
+    bare(L"/vid=", settings.vid);
+    bare(L"/contentType=", settings.contentType);
+    if (!settings.contentAddress.empty()) quoted(L"/contentAddress=", settings.contentAddress);
+    if (!settings.offerUrl.empty()) quoted(L"/offerUrl=", settings.offerUrl);
     if (settings.silentMode) parameters += L" /S";
     for (const auto& [key, value] : settings.payload) {
-        parameters +=
-            (boost::wformat(L" /%s=\"%s\"") % utf8ToWide(key) % decodeSettingValue(value)).str();
+        const std::wstring name = L"/" + utf8ToWide(key) + L"=";
+        // Keys are not encoded: a block stamped by other means may put
+        // blanks or quotes in one.
+        if (needsQuoting(name)) {
+            parameters += L" " + quoteArgumentIfNeeded(name + decodeSettingValue(value));
+        } else {
+            quoted(name, decodeSettingValue(value));
+        }
     }
     return parameters;
 }

@@ -6,8 +6,6 @@
 #include <boost/format.hpp>
 #include <boost/locale/encoding_utf.hpp>
 #include <chrono>
-#include <cstdio>
-#include <exception>
 #include <limits>
 #include <optional>
 #include <sstream>
@@ -16,6 +14,7 @@
 
 #include "app/InstalledProduct.h"
 #include "app/ProductCatalog.h"
+#include "downloader/DownloaderLog.h"
 #include "net/SingleRequest.h"
 #include "platform/PathSeparator.h"
 #include "platform/ShellOpen.h"
@@ -24,6 +23,7 @@
 #include "setup/InstallerParameters.h"
 #include "setup/SetupMessages.h"
 #include "setup/UiText.h"
+#include "setup/WorkerGuard.h"
 #include "websetup/BuildConfig.h"
 
 namespace {
@@ -45,8 +45,7 @@ std::wstring toWide(const std::string& text) {
 // The launch's result changes nothing for the user; it is only written down.
 void logShellOpen(const std::wstring& file, const platform::ShellOpenResult& result) {
     if (result.started) return;
-    std::fprintf(stderr, "websetup: %s could not be opened: %s\n", toUtf8(file).c_str(),
-                 result.error.c_str());
+    DownloaderLog::failure(toUtf8(file) + " could not be opened: " + result.error);
 }
 
 }  // namespace
@@ -84,7 +83,8 @@ void SetupFlow::runSetup(CUpdateProgressDlg& dialog) {
     if (dialog.stopRequested()) return;
 
     DownloadInfo info;
-    try {
+    bool download = false;
+    const std::optional<std::wstring> failure = errorBoxTextOf([&] {
         const std::string url = productDownloadUrl(dialog.m_productId, m_config.downloadHost);
         const std::int32_t size = requestInstallerSize(url, proxy, dialog.stopFlag());
         if (dialog.stopRequested()) return;
@@ -94,14 +94,14 @@ void SetupFlow::runSetup(CUpdateProgressDlg& dialog) {
         }
         info = prepareDownload(dialog, url, size);
         dialog.postMessage(makeStatusMessage(std::make_unique<std::wstring>(uiText(10))));
-    } catch (const ErrorClass& error) {
+        download = true;
+    });
+    if (failure) {
         // A request the user's close ended is no error to show.
-        if (!dialog.stopRequested()) reportError(dialog, errorText(error));
-        return;
-    } catch (const std::exception&) {
-        reportError(dialog, kInternalErrorText);
+        if (!dialog.stopRequested()) reportError(dialog, *failure);
         return;
     }
+    if (!download) return;
 
     // Not examined: the download thread writes the record again before it
     // transfers anything, and fails visibly if it cannot.
@@ -138,7 +138,7 @@ ProxySettings SetupFlow::chooseProxy(const std::atomic<bool>& stopFlag) const {
             CURLE_OK) {
             return candidate;
         }
-    } catch (const std::exception&) {
+    } catch (...) {
         // The proxy is an optimisation of the user's setup; without it the
         // download still goes out directly.
     }
@@ -194,8 +194,12 @@ DownloadInfo SetupFlow::prepareDownload(const CUpdateProgressDlg& dialog, const 
 
     // The shared temporary folder is writable by everyone and these names
     // are predictable: the files live in a folder only this user can reach.
-    const std::wstring folder =
-        toWide(platform::privateTempFolder(boost::filesystem::temp_directory_path().string()));
+    const platform::PrivateFolder privateFolder =
+        platform::privateTempFolder(boost::filesystem::temp_directory_path().string());
+    if (!privateFolder.fallbackReason.empty()) {
+        DownloaderLog::failure(privateFolder.fallbackReason + "; working in " + privateFolder.path);
+    }
+    const std::wstring folder = toWide(privateFolder.path);
     const std::wstring tag = toWide(info.fileTag());
     m_recordPath = folder + platform::kPathSeparator + L"_" + tag + L".txt";
     const std::wstring installer = folder + platform::kPathSeparator +
@@ -226,6 +230,9 @@ void SetupFlow::pollDownload(CUpdateProgressDlg& dialog) {
                 m_downloadFinished = true;
                 dialog.postMessage(makeProgressMessage(100, L""));
             } else {
+                DownloaderLog::failure("the download of " +
+                                       toUtf8(downloader.downloadInfo().destFilePath()) +
+                                       " ended incomplete");
                 reportError(dialog, uiText(12));
             }
             return;
@@ -261,8 +268,7 @@ void SetupFlow::launchInstaller(CUpdateProgressDlg& dialog) {
 
     const std::wstring installer = dialog.m_downloader.downloadInfo().destFilePath();
     if (!platform::restrictToOwner(toUtf8(installer))) {
-        std::fprintf(stderr, "websetup: cannot restrict %s to its owner\n",
-                     toUtf8(installer).c_str());
+        DownloaderLog::failure("cannot restrict " + toUtf8(installer) + " to its owner");
     }
     logShellOpen(installer, platform::shellOpen(installer, installerParameters(settings)));
 }

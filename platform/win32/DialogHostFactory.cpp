@@ -13,9 +13,12 @@
 namespace platform {
 
 std::unique_ptr<DialogHost> createDialogHost() {
-    // The shell may use COM to start a program. A fresh process always gets
-    // S_OK; the result is therefore not examined.
-    (void)::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    // The shell may use COM to start a program. Anything but S_OK, even
+    // "already initialised", means the process was not started the way a
+    // stub is, or is in a state the shell cannot rely on: end quietly.
+    if (::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE) != S_OK) {
+        return nullptr;
+    }
     INITCOMMONCONTROLSEX controls{sizeof controls, 0xFF};
     ::InitCommonControlsEx(&controls);
     // The program's narrow paths are UTF-8, as on every other system; Boost

@@ -13,8 +13,12 @@
 namespace platform {
 namespace {
 
+std::string errorText(const std::string& what, DWORD error) {
+    return what + ": Windows error " + std::to_string(error);
+}
+
 std::runtime_error failure(const std::string& what, DWORD error) {
-    return std::runtime_error(what + ": Windows error " + std::to_string(error));
+    return std::runtime_error(errorText(what, error));
 }
 
 class Handle {
@@ -88,7 +92,7 @@ HANDLE openNoFollow(const std::wstring& path, DWORD access, DWORD share, DWORD d
 
 }  // namespace
 
-std::string privateTempFolder(const std::string& tempRoot) {
+PrivateFolder privateTempFolder(const std::string& tempRoot) {
     const std::vector<BYTE> userToken = tokenPart(TokenUser);
     const std::vector<BYTE> ownerToken = tokenPart(TokenOwner);
     const PSID user = reinterpret_cast<const TOKEN_USER*>(userToken.data())->User.Sid;
@@ -141,7 +145,32 @@ std::string privateTempFolder(const std::string& tempRoot) {
                           DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
                           nullptr, reinterpret_cast<PACL>(acl.data()), nullptr);
     if (reset != ERROR_SUCCESS) throw failure("cannot restrict " + folderText, reset);
-    return folderText;
+    return {folderText, {}};
+}
+
+std::string unlinkUnsafeEntry(const std::string& path) {
+    const std::wstring wide = win32::fromUtf8(path);
+    BY_HANDLE_FILE_INFORMATION information{};
+    {
+        const Handle entry(openNoFollow(wide, FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        OPEN_EXISTING));
+        if (!entry.valid()) {
+            const DWORD error = ::GetLastError();
+            if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return {};
+            return errorText("cannot examine " + path, error);
+        }
+        if (!::GetFileInformationByHandle(entry.get(), &information)) {
+            return errorText("cannot examine " + path, ::GetLastError());
+        }
+    }
+    const bool link = (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    const bool directory = (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (!link && directory) return path + " is not a regular file";
+    if (!link && information.nNumberOfLinks == 1) return {};
+    const BOOL removed = directory ? ::RemoveDirectoryW(wide.c_str()) : ::DeleteFileW(wide.c_str());
+    if (!removed) return errorText("cannot remove the linked entry " + path, ::GetLastError());
+    return {};
 }
 
 bool restrictToOwner(const std::string& path) {
@@ -159,6 +188,8 @@ FileLock::~FileLock() {
 }
 
 std::unique_ptr<FileLock> FileLock::tryLock(const std::string& path) {
+    const std::string unsafe = unlinkUnsafeEntry(path);
+    if (!unsafe.empty()) throw std::runtime_error(unsafe);
     Handle file(openNoFollow(win32::fromUtf8(path), GENERIC_READ | GENERIC_WRITE,
                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_ALWAYS));
     if (!file.valid()) throw failure("cannot open " + path, ::GetLastError());

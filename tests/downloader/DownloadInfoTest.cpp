@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -143,6 +144,16 @@ TEST(DownloadInfo, SaveIntoAMissingFolderFails) {
     const testsupport::Sandbox sandbox;
     const std::string path = sandbox.file("missing/record");
     EXPECT_FALSE(infoOfSize(P).save(std::wstring(path.begin(), path.end())));
+}
+
+TEST(DownloadInfo, SaveReplacesAHardLinkInsteadOfWritingThroughIt) {
+    const testsupport::Sandbox sandbox;
+    const std::string victim = sandbox.writeFile("victim", "keep");
+    const std::string path = sandbox.file("_.txt");
+    std::filesystem::create_hard_link(victim, path);
+    ASSERT_TRUE(infoOfSize(P).save(std::wstring(path.begin(), path.end())));
+    EXPECT_EQ(testsupport::readFile(victim), "keep");
+    EXPECT_NE(testsupport::readFile(path), "keep");
 }
 
 }  // namespace

@@ -6,8 +6,10 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "StubRun.h"
+#include "downloader/SmallDisk.h"
 #include "support/FaultServer.h"
 #include "support/TestServers.h"
 #include "support/WaitFor.h"
@@ -95,10 +98,10 @@ TEST_F(SetupEndToEnd, InstallerStartsOnceWithTheSettingsArguments) {
          "wrnkit",
          {"contentType=3", "contentAddress=http://example.com/a b", "silentMode=TRUE"},
          {"/contentType=3", "/contentAddress=http://example.com/a b"}},
-        {"quotes inserted unescaped, offerUrl",
+        {"quotes kept, offerUrl",
          "wrnkit",
          {"contentAddress=say \"hi\" now", "offerUrl=https://example.com/?a=1&b=2"},
-         {"/contentAddress=say hi now", "/offerUrl=https://example.com/?a=1&b=2"}},
+         {"/contentAddress=say \"hi\" now", "/offerUrl=https://example.com/?a=1&b=2"}},
         {"extras in key order, decoded",
          "wrnkit",
          {"b=2", "a=x y", "PidVaulto=abc", "silentMode=true"},
@@ -126,6 +129,16 @@ TEST_F(SetupEndToEnd, InstallerStartsOnceWithTheSettingsArguments) {
         EXPECT_EQ(modeOf(installedCopy(stem)), 0700u) << "executable by its owner only";
         EXPECT_EQ(modeOf(machine.privateFolder()), 0700u);
     }
+}
+
+TEST_F(SetupEndToEnd, StampedValuesCannotAddSwitchesToTheInstaller) {
+    const std::string stub =
+        machine.stampedStub({"contentAddress=x\" /S \"y", "ap=a\" /D=C:\\evil \"b"});
+    const auto result = machine.run(stub, environment(serveInstaller()));
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(machine.installerRuns(),
+              (std::vector<Args>{{"/contentAddress=x\" /S \"y", "/ap=a\" /D=C:\\evil \"b"}}))
+        << result.err;
 }
 
 TEST_F(SetupEndToEnd, EachFailureShowsItsBoxAndStartsNothing) {
@@ -362,16 +375,43 @@ TEST_F(SetupEndToEnd, PlantedLinksAreNotFollowed) {
     fs::create_directory(elsewhere);
     fs::create_directory_symlink(elsewhere, machine.privateFolder());
 
-    const std::string stub = machine.stampedStub({"vid=1"});
-    const auto refused = machine.run(stub, environment(serveInstaller()));
-    EXPECT_NE(refused.err.find("Internal Error." + kClosing), std::string::npos) << refused.err;
-    EXPECT_TRUE(machine.installerRuns().empty());
-    EXPECT_TRUE(fs::is_empty(elsewhere));
-
-    fs::remove(machine.privateFolder());
-    const auto result = machine.run(stub, environment(serveInstaller()));
+    // The stub works in a fresh folder of its own and says why.
+    const auto result = machine.run(machine.stampedStub({"vid=1"}), environment(serveInstaller()));
     EXPECT_EQ(machine.installerRuns().size(), 1u) << result.err;
+    EXPECT_NE(result.err.find(machine.privateFolder() + " is not a directory of its own"),
+              std::string::npos)
+        << result.err;
+    EXPECT_TRUE(fs::is_empty(elsewhere));
     EXPECT_EQ(testsupport::readFile(victim), "keep");
+
+    // Hard links planted at the record's and the installer's names in the
+    // user's own folder are replaced, not written through.
+    forgetInstallerRuns();
+    fs::remove(machine.privateFolder());
+    fs::create_directory(machine.privateFolder());
+    fs::permissions(machine.privateFolder(), fs::perms::owner_all);
+    fs::create_hard_link(victim, machine.privateFolder() + "/_.txt");
+    fs::create_hard_link(victim, installedCopy());
+    const auto linked = machine.run(machine.stampedStub({"vid=1"}), environment(serveInstaller()));
+    EXPECT_EQ(machine.installerRuns().size(), 1u) << linked.err;
+    EXPECT_EQ(testsupport::readFile(installedCopy()), installer);
+    EXPECT_EQ(testsupport::readFile(victim), "keep");
+}
+
+TEST_F(SetupEndToEnd, AFullDiskLeavesItsCauseOnStderrAndInTheLog) {
+    const downloadertest::SmallDisk disk(machine.tempFolder(), 256 * 1024);
+    if (!disk.available()) GTEST_SKIP() << disk.reason();
+    const std::string log = machine.sandbox().file("diagnostic.log");
+    auto variables = environment(serveInstaller());
+    variables["WEBSETUP_DOWNLOADER_LOG"] = log;
+
+    const auto result = machine.run(machine.stampedStub({"vid=1"}), variables);
+    EXPECT_NE(result.err.find("Internal Error. " + kClosing), std::string::npos) << result.err;
+    const std::string cause =
+        "cannot reserve space for " + installedCopy() + ": " + std::strerror(ENOSPC);
+    EXPECT_NE(result.err.find(cause), std::string::npos) << result.err;
+    EXPECT_NE(testsupport::readFile(log).find(cause), std::string::npos);
+    EXPECT_TRUE(machine.installerRuns().empty());
 }
 
 TEST_F(SetupEndToEnd, SecondCopyDuringADownloadDoesNotBreakTheFirst) {

@@ -3,7 +3,10 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <stdexcept>
+#include <string>
 
 #include "platform/PrivateFiles.h"
 #include "support/Sandbox.h"
@@ -25,39 +28,76 @@ std::string expectedFolder(const Sandbox& root) {
 
 TEST(PrivateTempFolderTest, CreatesAFolderOnlyTheUserCanEnter) {
     const Sandbox root;
-    const std::string folder = platform::privateTempFolder(root.path().string());
-    EXPECT_EQ(folder, expectedFolder(root));
-    EXPECT_TRUE(fs::is_directory(folder));
-    EXPECT_EQ(modeOf(folder), 0700u);
-    EXPECT_EQ(platform::privateTempFolder(root.path().string()), folder) << "found again";
+    const platform::PrivateFolder folder = platform::privateTempFolder(root.path().string());
+    EXPECT_EQ(folder.path, expectedFolder(root));
+    EXPECT_EQ(folder.fallbackReason, "");
+    EXPECT_TRUE(fs::is_directory(folder.path));
+    EXPECT_EQ(modeOf(folder.path), 0700u);
+    EXPECT_EQ(platform::privateTempFolder(root.path().string()).path, folder.path) << "found again";
 }
 
-TEST(PrivateTempFolderTest, TakesGroupAndOtherAccessFromAnOwnFolder) {
-    const Sandbox root;
-    fs::create_directory(expectedFolder(root));
-    ::chmod(expectedFolder(root).c_str(), 0777);
-    platform::privateTempFolder(root.path().string());
-    EXPECT_EQ(modeOf(expectedFolder(root)), 0700u);
+// Whatever another user could have put at the usual name is left as it is,
+// and the stub gets a fresh folder of its own instead, saying why.
+TEST(PrivateTempFolderTest, FallsBackToAFreshFolderFromWhatOthersCouldHavePlanted) {
+    const struct {
+        const char* name;
+        std::function<void(const std::string& usual, const Sandbox& elsewhere)> plant;
+        bool needsRoot;
+    } cases[] = {
+        {"a link to another folder",
+         [](const std::string& usual, const Sandbox& elsewhere) {
+             fs::create_directory_symlink(elsewhere.path(), usual);
+         },
+         false},
+        {"a plain file",
+         [](const std::string& usual, const Sandbox&) { std::ofstream(usual) << "x"; }, false},
+        {"an own folder open to all",
+         [](const std::string& usual, const Sandbox&) {
+             fs::create_directory(usual);
+             ::chmod(usual.c_str(), 0777);
+         },
+         false},
+        {"a folder of another user",
+         [](const std::string& usual, const Sandbox&) {
+             fs::create_directory(usual);
+             ::chmod(usual.c_str(), 0700);
+             ASSERT_EQ(::chown(usual.c_str(), 65534, 65534), 0);
+         },
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.needsRoot && ::geteuid() != 0) continue;  // only root can give a folder away
+        const Sandbox root;
+        const Sandbox elsewhere;
+        const std::string usual = expectedFolder(root);
+        c.plant(usual, elsewhere);
+        struct stat planted {};
+        ASSERT_EQ(::lstat(usual.c_str(), &planted), 0);
+
+        const platform::PrivateFolder folder = platform::privateTempFolder(root.path().string());
+        EXPECT_EQ(folder.path.rfind(usual + "-", 0), 0u) << folder.path;
+        EXPECT_NE(folder.fallbackReason.find(usual), std::string::npos) << folder.fallbackReason;
+        EXPECT_TRUE(fs::is_directory(fs::symlink_status(folder.path)));
+        EXPECT_EQ(modeOf(folder.path), 0700u);
+        struct stat after {};
+        ASSERT_EQ(::lstat(usual.c_str(), &after), 0);
+        EXPECT_EQ(after.st_mode, planted.st_mode) << "left as it was";
+        EXPECT_TRUE(fs::is_empty(elsewhere.path()));
+    }
 }
 
-TEST(PrivateTempFolderTest, RefusesWhatAnotherUserCouldHavePlanted) {
+TEST(PrivateTempFolderTest, NamesBothFailuresWhenNoFolderCanBeHad) {
     const Sandbox root;
-    const Sandbox elsewhere;
-    // A link to a folder of the attacker's choosing, and a plain file.
-    fs::create_directory_symlink(elsewhere.path(), expectedFolder(root));
-    EXPECT_THROW(platform::privateTempFolder(root.path().string()), std::runtime_error);
-    fs::remove(expectedFolder(root));
-    root.writeFile(fs::path(expectedFolder(root)).filename().string(), "x");
-    EXPECT_THROW(platform::privateTempFolder(root.path().string()), std::runtime_error);
-}
-
-TEST(PrivateTempFolderTest, RefusesAFolderOfAnotherOwner) {
-    if (::geteuid() != 0) GTEST_SKIP() << "only root can give a folder away";
-    const Sandbox root;
-    fs::create_directory(expectedFolder(root));
-    ::chmod(expectedFolder(root).c_str(), 0700);
-    ASSERT_EQ(::chown(expectedFolder(root).c_str(), 65534, 65534), 0);
-    EXPECT_THROW(platform::privateTempFolder(root.path().string()), std::runtime_error);
+    const std::string missing = root.file("missing");
+    try {
+        platform::privateTempFolder(missing);
+        FAIL() << "no folder can exist under a missing root";
+    } catch (const std::runtime_error& error) {
+        EXPECT_NE(std::string(error.what()).find("cannot create " + missing + "/websetup-"),
+                  std::string::npos)
+            << error.what();
+    }
 }
 
 TEST(RestrictToOwnerTest, LeavesOnlyTheOwnersAccessAndFollowsNoLink) {
@@ -85,11 +125,64 @@ TEST(FileLockTest, SecondLockOnTheSameFileIsRefusedUntilTheFirstIsGone) {
     EXPECT_NE(platform::FileLock::tryLock(record), nullptr);
 }
 
-TEST(FileLockTest, RefusesALinkAtTheRecordsPlace) {
+// A planted entry at a file's name is removed, never what it leads to.
+TEST(UnlinkUnsafeEntryTest, RemovesLinksAndKeepsTheirTargets) {
+    const struct {
+        const char* name;
+        std::function<void(const std::string& path, const std::string& target)> plant;
+        bool removed;
+    } cases[] = {
+        {"nothing", [](const std::string&, const std::string&) {}, false},
+        {"a file of its own",
+         [](const std::string& path, const std::string&) { std::ofstream(path) << "mine"; }, false},
+        {"a symbolic link",
+         [](const std::string& path, const std::string& target) {
+             fs::create_symlink(target, path);
+         },
+         true},
+        {"a hard link",
+         [](const std::string& path, const std::string& target) {
+             fs::create_hard_link(target, path);
+         },
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Sandbox sandbox;
+        const std::string target = sandbox.writeFile("elsewhere", "keep");
+        const std::string path = sandbox.file("_.txt");
+        c.plant(path, target);
+        const bool existed = fs::exists(fs::symlink_status(path));
+        EXPECT_EQ(platform::unlinkUnsafeEntry(path), "");
+        EXPECT_EQ(fs::exists(fs::symlink_status(path)), existed && !c.removed);
+        EXPECT_EQ(testsupport::readFile(target), "keep");
+        EXPECT_EQ(fs::hard_link_count(target), 1u);
+    }
+
+    const Sandbox sandbox;
+    fs::create_directory(sandbox.file("_.txt"));
+    EXPECT_NE(platform::unlinkUnsafeEntry(sandbox.file("_.txt")), "");
+    EXPECT_TRUE(fs::is_directory(sandbox.file("_.txt")));
+}
+
+TEST(FileLockTest, LocksAFileOfItsOwnInsteadOfALinkedOne) {
     const Sandbox sandbox;
     const std::string target = sandbox.writeFile("elsewhere", "keep");
-    fs::create_symlink(target, sandbox.file("_.txt"));
-    EXPECT_THROW(platform::FileLock::tryLock(sandbox.file("_.txt")), std::runtime_error);
+    const std::string record = sandbox.file("_.txt");
+    for (const bool symbolic : {true, false}) {
+        if (symbolic) {
+            fs::create_symlink(target, record);
+        } else {
+            fs::create_hard_link(target, record);
+        }
+        const auto lock = platform::FileLock::tryLock(record);
+        ASSERT_NE(lock, nullptr);
+        EXPECT_FALSE(fs::is_symlink(record));
+        EXPECT_EQ(fs::hard_link_count(record), 1u);
+        EXPECT_EQ(platform::FileLock::tryLock(record), nullptr) << "a second copy stays out";
+        EXPECT_NE(platform::FileLock::tryLock(target), nullptr) << "the target was not locked";
+        fs::remove(record);
+    }
     EXPECT_EQ(testsupport::readFile(target), "keep");
 }
 

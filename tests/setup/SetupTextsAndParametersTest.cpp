@@ -1,10 +1,22 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "setup/ErrorClass.h"
 #include "setup/InstallerParameters.h"
+#include "setup/WorkerGuard.h"
+
+#ifdef _WIN32
+#include <windows.h>
+// Needs the types of windows.h.
+#include <shellapi.h>
+#else
+#include "platform/ShellOpen.h"
+#endif
 
 namespace {
 
@@ -25,6 +37,31 @@ TEST(ErrorTextTest, EachKindOfFailureHasItsText) {
     }
 }
 
+TEST(WorkerGuardTest, EverythingThrownBecomesABoxAndItsCauseIsLogged) {
+    const struct {
+        const char* name;
+        std::function<void()> step;
+        std::optional<std::wstring> text;
+        const char* logged;
+    } cases[] = {
+        {"returns", [] {}, std::nullopt, ""},
+        {"ErrorClass",
+         [] {
+             throw ErrorClass{ErrorClass::kDownloadError, 6};
+         },
+         std::wstring(L"Download Error (system code: 6). "), "Download Error (system code: 6)"},
+        {"standard", [] { throw std::runtime_error("cannot open /tmp/x: Permission denied"); },
+         std::wstring(L"Internal Error."), "cannot open /tmp/x: Permission denied"},
+        {"not standard", [] { throw 42; }, std::wstring(L"Internal Error."), "exception"},
+    };
+    for (const auto& c : cases) {
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(errorBoxTextOf(c.step), c.text) << c.name;
+        EXPECT_NE(testing::internal::GetCapturedStderr().find(c.logged), std::string::npos)
+            << c.name;
+    }
+}
+
 InstallerSettings settings(ProductId product = 5) {
     InstallerSettings result;
     result.productId = product;
@@ -40,9 +77,6 @@ TEST(InstallerParametersTest, NamedSettingsInTheirOrderThenExtrasInKeyOrder) {
     all.contentType = L"10";
     all.vid = L"7";
     all.partnerId = L"12";
-
-    InstallerSettings quoted = settings();
-    quoted.contentAddress = L"say \"hi\"";
 
     InstallerSettings minimal = settings();
     minimal.partnerId = L"12";
@@ -61,11 +95,64 @@ TEST(InstallerParametersTest, NamedSettingsInTheirOrderThenExtrasInKeyOrder) {
                       L" /contentAddress=\"http://example.com/a b\""
                       L" /offerUrl=\"https://example.com/?a=1&b=2\" /S"
                       L" /PidVaulto=\"abc\" /a=\"x y\" /b=\"2\"")},
-        {"quote inserted unescaped", quoted, std::wstring(L" /contentAddress=\"say \"hi\"\"")},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(installerParameters(c.input), c.expected) << c.name;
     }
+}
+
+// The arguments the installer's own start-up code makes of the text.
+std::vector<std::wstring> argumentsOf(const std::wstring& parameters) {
+#ifdef _WIN32
+    int count = 0;
+    wchar_t** argv = ::CommandLineToArgvW((L"installer.exe" + parameters).c_str(), &count);
+    std::vector<std::wstring> arguments(argv + 1, argv + count);
+    ::LocalFree(argv);
+    return arguments;
+#else
+    return platform::splitCommandLine(parameters);
+#endif
+}
+
+TEST(InstallerParametersTest, EachValueArrivesAsOneArgumentWithExactlyItsCharacters) {
+    using Field = std::wstring InstallerSettings::*;
+    const struct {
+        Field field;
+        const wchar_t* value;
+        const wchar_t* text;
+        const wchar_t* argument;
+    } cases[] = {
+        // Attacks: extra switches and an install path smuggled in a value.
+        {&InstallerSettings::contentAddress, L"x\" /S \"y", L" /contentAddress=\"x\\\" /S \\\"y\"",
+         L"/contentAddress=x\" /S \"y"},
+        {&InstallerSettings::offerUrl, L"say \"hi\" now", L" /offerUrl=\"say \\\"hi\\\" now\"",
+         L"/offerUrl=say \"hi\" now"},
+        // Backslashes count only before a quote, the closing one included.
+        {&InstallerSettings::contentAddress, L"a\\\"b", L" /contentAddress=\"a\\\\\\\"b\"",
+         L"/contentAddress=a\\\"b"},
+        {&InstallerSettings::contentAddress, L"%TEMP%\\", L" /contentAddress=\"%TEMP%\\\\\"",
+         L"/contentAddress=%TEMP%\\"},
+        {&InstallerSettings::contentAddress, L"C:\\a b\\c", L" /contentAddress=\"C:\\a b\\c\"",
+         L"/contentAddress=C:\\a b\\c"},
+        // Rows without quotes of their own are quoted whole only when needed.
+        {&InstallerSettings::partnerId, L"C:\\x\\", L" /partnerId=C:\\x\\", L"/partnerId=C:\\x\\"},
+        {&InstallerSettings::partnerId, L"1 /S", L" \"/partnerId=1 /S\"", L"/partnerId=1 /S"},
+        {&InstallerSettings::vid, L"7\t/S", L" \"/vid=7\t/S\"", L"/vid=7\t/S"},
+        {&InstallerSettings::contentType, L"3\"", L" \"/contentType=3\\\"\"", L"/contentType=3\""},
+    };
+    for (const auto& c : cases) {
+        InstallerSettings input = settings();
+        input.*c.field = c.value;
+        const std::optional<std::wstring> text = installerParameters(input);
+        EXPECT_EQ(text, std::wstring(c.text)) << c.value;
+        EXPECT_EQ(argumentsOf(text.value_or(L"")), std::vector<std::wstring>{c.argument})
+            << c.value;
+    }
+
+    InstallerSettings extra = settings();
+    extra.payload = {{"ap", "a%22%20/D=C:%5Cevil%20%22b"}, {"k /S \"", "v"}};
+    EXPECT_EQ(argumentsOf(*installerParameters(extra)),
+              (std::vector<std::wstring>{L"/ap=a\" /D=C:\\evil \"b", L"/k /S \"=v"}));
 }
 
 TEST(InstallerParametersTest, VaultOPassesOnlyItsCampaignId) {
@@ -76,7 +163,11 @@ TEST(InstallerParametersTest, VaultOPassesOnlyItsCampaignId) {
     EXPECT_EQ(installerParameters(vaulto), std::wstring(L" /subid abc"));
 
     vaulto.payload = {{"PidVaulto", "a%20b"}};
-    EXPECT_EQ(installerParameters(vaulto), std::wstring(L" /subid a b"));
+    EXPECT_EQ(installerParameters(vaulto), std::wstring(L" /subid \"a b\"")) << "one argument";
+
+    vaulto.payload = {{"PidVaulto", "a%22%20/S"}};
+    EXPECT_EQ(argumentsOf(*installerParameters(vaulto)),
+              (std::vector<std::wstring>{L"/subid", L"a\" /S"}));
 
     vaulto.payload = {{"other", "1"}};
     EXPECT_EQ(installerParameters(vaulto), std::nullopt) << "no parameters at all";

@@ -88,15 +88,20 @@ TEST_F(StampTool, CopyKeepsThePermissionBits) {
 
 TEST_F(StampTool, ShowPrintsTheDecodedSettingsInKeyOrder) {
     ASSERT_EQ(stamp({stub, "-o", out, "vid=7", "offerUrl=https://x/?a=1&b=c+d", "PidVaulto=P 1",
-                     "title=\xd0\x9c\xd0\xb8\xd1\x80", "empty="})
+                     "title=\xd0\x9c\xd0\xb8\xd1\x80", "empty=", "contentAddress=x\" /S \"y",
+                     "ap=C:\\evil\\", "line=a\tb\r\n\x1b", "padded= a "})
                   .exitCode,
               0);
     const auto shown = stamp({"--show", out});
     EXPECT_EQ(shown.exitCode, 0) << shown.err;
     EXPECT_EQ(shown.out,
               "PidVaulto=P 1\n"
+              "ap=\"C:\\\\evil\\\\\"\n"
+              "contentAddress=\"x\\\" /S \\\"y\"\n"
               "empty=\n"
+              "line=\"a\\tb\\r\\n\\x1b\"\n"
               "offerUrl=https://x/?a=1&b=c+d\n"
+              "padded=\" a \"\n"
               "title=\xd0\x9c\xd0\xb8\xd1\x80\n"
               "vid=7\n");
 

@@ -48,12 +48,12 @@ TEST(Win32FileLockTest, ExcludesASecondHolderButNotTheRecordsOwnWrites) {
 
 TEST(Win32PrivateFilesTest, FolderIsReusedAndAPlantedFileIsRefused) {
     Sandbox root;
-    const std::string folder = platform::privateTempFolder(root.path().string());
+    const std::string folder = platform::privateTempFolder(root.path().string()).path;
     EXPECT_EQ(folder.rfind(root.path().string() + "\\websetup-S-", 0), 0u) << folder;
-    EXPECT_EQ(platform::privateTempFolder(root.path().string()), folder);
+    EXPECT_EQ(platform::privateTempFolder(root.path().string()).path, folder);
 
     Sandbox other;
-    const std::string planted = platform::privateTempFolder(other.path().string());
+    const std::string planted = platform::privateTempFolder(other.path().string()).path;
     ::RemoveDirectoryA(planted.c_str());
     other.writeFile(planted.substr(other.path().string().size() + 1), "not a folder");
     EXPECT_THROW(platform::privateTempFolder(other.path().string()), std::runtime_error);

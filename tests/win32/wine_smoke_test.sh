@@ -110,13 +110,16 @@ cases=(
     'wrnkit|contentType=3|contentAddress=http://example.com/a b|silentMode=TRUE'
     '  /contentType=3 /contentAddress="http://example.com/a b"'
     'wrnkit|contentAddress=say "hi" now|offerUrl=https://example.com/?a=1&b=2'
-    '  /contentAddress="say "hi" now" /offerUrl="https://example.com/?a=1&b=2"'
+    '  /contentAddress="say \"hi\" now" /offerUrl="https://example.com/?a=1&b=2"'
     'wrnkit|b=2|a=x y|PidVaulto=abc|silentMode=true'
     '  /S /PidVaulto="abc" /a="x y" /b="2"'
-    # Nothing is expanded or escaped: the backslash makes the closing quote
-    # a literal one, on both systems.
+    # Nothing is expanded; the trailing backslash is doubled so that the
+    # closing quote still closes, on both systems.
     'wrnkit|contentAddress=%TEMP%\'
-    '  /contentAddress="%TEMP%\"'
+    '  /contentAddress="%TEMP%\\"'
+    # A value that tries to add switches stays one argument.
+    'wrnkit|contentAddress=x" /S "y|ap=a" /D=C:\evil "b'
+    '  /contentAddress="x\" /S \"y" /ap="a\" /D=C:\evil \"b"'
     'vaulto|PidVaulto=abc|partnerId=12|silentMode=true'
     '  /subid abc'
     # Vault-O without its campaign: no parameters at all.
