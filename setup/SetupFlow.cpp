@@ -86,19 +86,19 @@ void SetupFlow::runSetup(CUpdateProgressDlg& dialog) {
     bool download = false;
     const std::optional<std::wstring> failure = errorBoxTextOf([&] {
         const std::string url = productDownloadUrl(dialog.m_productId, m_config.downloadHost);
-        const std::int32_t size = requestInstallerSize(url, proxy, dialog.stopFlag());
-        if (dialog.stopRequested()) return;
+        const std::optional<std::int32_t> size =
+            requestInstallerSize(url, proxy, dialog.stopFlag());
+        if (!size || dialog.stopRequested()) return;
         if (openInstalledProduct(dialog)) {
             dialog.postMessage(makeFinishMessage());
             return;
         }
-        info = prepareDownload(dialog, url, size);
+        info = prepareDownload(dialog, url, *size);
         dialog.postMessage(makeStatusMessage(std::make_unique<std::wstring>(uiText(10))));
         download = true;
     });
     if (failure) {
-        // A request the user's close ended is no error to show.
-        if (!dialog.stopRequested()) reportError(dialog, *failure);
+        reportError(dialog, *failure);
         return;
     }
     if (!download) return;
@@ -145,13 +145,15 @@ ProxySettings SetupFlow::chooseProxy(const std::atomic<bool>& stopFlag) const {
     return ProxySettings();
 }
 
-std::int32_t SetupFlow::requestInstallerSize(const std::string& url, const ProxySettings& proxy,
-                                             const std::atomic<bool>& stopFlag) const {
+std::optional<std::int32_t> SetupFlow::requestInstallerSize(
+    const std::string& url, const ProxySettings& proxy, const std::atomic<bool>& stopFlag) const {
     std::vector<ResponseHeader> headers;
     std::string errorText;
     RequestControl control;
     control.stopFlag = &stopFlag;
     const std::int32_t result = fetchHeaders(url, {}, proxy, headers, errorText, control);
+    // A request the user's close ended is no error to show.
+    if (result == CURLE_ABORTED_BY_CALLBACK && stopFlag) return std::nullopt;
     if (result != CURLE_OK) throw ErrorClass{ErrorClass::kDownloadError, result};
     // An error page's length (a proxy's 407, a 404) is not the installer's:
     // the box names the status instead. HTTP statuses and libcurl's results

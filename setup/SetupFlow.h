@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "downloader/DownloadInfo.h"
@@ -65,11 +66,12 @@ private:
     // The user's proxy when a probe through it succeeds; no proxy otherwise,
     // and when stopFlag turns true meanwhile.
     ProxySettings chooseProxy(const std::atomic<bool>& stopFlag) const;
-    // Throws ErrorClass for a failed or stopped request, a final status other
-    // than 2xx or an answer without a length, std::exception for a length
-    // beyond 32 bits.
-    std::int32_t requestInstallerSize(const std::string& url, const ProxySettings& proxy,
-                                      const std::atomic<bool>& stopFlag) const;
+    // Nothing when stopFlag ended the request. Throws ErrorClass for a failed
+    // request, a final status other than 2xx or an answer without a length,
+    // std::exception for a length beyond 32 bits.
+    std::optional<std::int32_t> requestInstallerSize(const std::string& url,
+                                                     const ProxySettings& proxy,
+                                                     const std::atomic<bool>& stopFlag) const;
     // True when the installed program was opened instead of downloading.
     bool openInstalledProduct(const CUpdateProgressDlg& dialog) const;
     // Builds the record and takes the files; throws as the error box expects.
