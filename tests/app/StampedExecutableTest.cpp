@@ -6,18 +6,14 @@
 #include <vector>
 
 #include "app/PayloadInfo.h"
+#include "support/Occurrences.h"
 #include "support/Process.h"
 #include "support/Sandbox.h"
 
 namespace {
 
 std::size_t countMarkers(const std::string& content) {
-    std::size_t count = 0;
-    for (auto at = content.find(kPayloadMarker); at != std::string::npos;
-         at = content.find(kPayloadMarker, at + 1)) {
-        ++count;
-    }
-    return count;
+    return testsupport::countOccurrences(content, kPayloadMarker);
 }
 
 class StampedExecutable : public ::testing::Test {

@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "app/PayloadInfo.h"
+#include "support/Occurrences.h"
 #include "support/Process.h"
 #include "support/Sandbox.h"
 
@@ -84,12 +85,7 @@ std::string minimalExecutable(ImageKind kind) {
 }
 
 std::size_t countMarkers(const std::string& content) {
-    std::size_t count = 0;
-    for (auto at = content.find(kPayloadMarker); at != std::string::npos;
-         at = content.find(kPayloadMarker, at + 1)) {
-        ++count;
-    }
-    return count;
+    return testsupport::countOccurrences(content, kPayloadMarker);
 }
 
 class SignedStub : public ::testing::Test {
