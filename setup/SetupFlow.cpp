@@ -258,10 +258,6 @@ void SetupFlow::pollDownload(CUpdateProgressDlg& dialog, const ProxySettings& pr
 bool SetupFlow::admitInstaller(CUpdateProgressDlg& dialog, const ProxySettings& proxy) {
     LaunchGateInput input;
     input.installerPath = toUtf8(dialog.m_downloader.downloadInfo().destFilePath());
-    // Before the check, so that the file stays as checked until it starts.
-    if (!platform::restrictToOwner(input.installerPath)) {
-        DownloaderLog::failure("cannot restrict " + input.installerPath + " to its owner");
-    }
     input.source = m_installerSource;
     input.proxy = proxy;
     input.pinnedPublisher = m_config.pinnedPublisher;
@@ -269,7 +265,14 @@ bool SetupFlow::admitInstaller(CUpdateProgressDlg& dialog, const ProxySettings& 
     LaunchGateResult result = passLaunchGate(input);
     if (result.boxText) reportError(dialog, *result.boxText);
     m_admittedInstaller = std::move(result.installer);
-    return m_admittedInstaller != nullptr;
+    if (!m_admittedInstaller) return false;
+    // Only once admitted: on Windows this holds the file undeletable until
+    // the process ends, and a refused file must go. What starts is the held
+    // file either way.
+    if (!platform::restrictToOwner(input.installerPath)) {
+        DownloaderLog::failure("cannot restrict " + input.installerPath + " to its owner");
+    }
+    return true;
 }
 
 void SetupFlow::reportError(CUpdateProgressDlg& dialog, std::wstring text) {
