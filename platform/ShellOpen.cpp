@@ -115,8 +115,9 @@ struct Executable {
     int inheritedFd = -1;
 };
 
-// Runs argv[0] in a new session as a grandchild, so that it is neither our
-// child to reap nor tied to our terminal. Only async-signal-safe calls
+// Runs executable with command as its argument vector in a new session as a
+// grandchild, so that it is neither our child to reap nor tied to our
+// terminal. Only async-signal-safe calls
 // happen between fork and exec: everything is prepared before.
 ShellOpenResult spawnDetached(const Executable& executable,
                               const std::vector<std::string>& command) {
