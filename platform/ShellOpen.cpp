@@ -89,15 +89,10 @@ private:
 };
 
 // True for an ELF file or a "#!" script; sets owner execution on it if
-// missing. Opened without following a symbolic link at the last step.
-bool prepareProgram(const std::string& path, std::string& error) {
-    const Descriptor file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (file.get() < 0) {
-        error = errnoText("cannot open " + path, errno);
-        return false;
-    }
+// missing. Read through fd, from its start.
+bool isProgram(int fd) {
     std::array<char, 4> head{};
-    const ssize_t got = ::read(file.get(), head.data(), head.size());
+    const ssize_t got = ::pread(fd, head.data(), head.size(), 0);
     const bool elf = got == 4 && std::memcmp(head.data(),
                                              "\x7f"
                                              "ELF",
@@ -105,17 +100,27 @@ bool prepareProgram(const std::string& path, std::string& error) {
     const bool script = got >= 2 && head[0] == '#' && head[1] == '!';
     if (!elf && !script) return false;
     struct stat status {};
-    if (::fstat(file.get(), &status) == 0 && (status.st_mode & S_IXUSR) == 0) {
+    if (::fstat(fd, &status) == 0 && (status.st_mode & S_IXUSR) == 0) {
         // Failure shows when the program is executed.
-        (void)::fchmod(file.get(), (status.st_mode & 07777) | S_IXUSR);
+        (void)::fchmod(fd, (status.st_mode & 07777) | S_IXUSR);
     }
     return true;
 }
 
-// Runs argv[0] in a new session as a grandchild, so that it is neither our
-// child to reap nor tied to our terminal. Only async-signal-safe calls
+// What spawnDetached executes: a program found on the search path, a path,
+// or the file behind a descriptor that the program inherits.
+struct Executable {
+    std::string path;
+    bool searchPath = false;
+    int inheritedFd = -1;
+};
+
+// Runs executable with command as its argument vector in a new session as a
+// grandchild, so that it is neither our child to reap nor tied to our
+// terminal. Only async-signal-safe calls
 // happen between fork and exec: everything is prepared before.
-ShellOpenResult spawnDetached(const std::vector<std::string>& command, bool searchPath) {
+ShellOpenResult spawnDetached(const Executable& executable,
+                              const std::vector<std::string>& command) {
     std::vector<char*> argv;
     for (const std::string& argument : command) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
@@ -142,10 +147,12 @@ ShellOpenResult spawnDetached(const std::vector<std::string>& command, bool sear
         ::signal(SIGPIPE, SIG_DFL);
         const int input = ::open("/dev/null", O_RDONLY);
         if (input >= 0 && input != STDIN_FILENO) ::dup2(input, STDIN_FILENO);
-        if (searchPath) {
-            ::execvp(argv[0], argv.data());
+        // A script's interpreter opens the script by the descriptor's name.
+        if (executable.inheritedFd >= 0) ::fcntl(executable.inheritedFd, F_SETFD, 0);
+        if (executable.searchPath) {
+            ::execvp(executable.path.c_str(), argv.data());
         } else {
-            ::execv(argv[0], argv.data());
+            ::execv(executable.path.c_str(), argv.data());
         }
         int error = errno;
         (void)!::write(writeEnd.get(), &error, sizeof error);
@@ -167,22 +174,36 @@ ShellOpenResult spawnDetached(const std::vector<std::string>& command, bool sear
     return {true, {}};
 }
 
+std::vector<std::string> commandOf(const std::string& path,
+                                   const std::optional<std::wstring>& parameters) {
+    std::vector<std::string> command{path};
+    if (parameters) {
+        for (const std::wstring& argument : splitCommandLine(*parameters)) {
+            command.push_back(toUtf8(argument));
+        }
+    }
+    return command;
+}
+
+ShellOpenResult openWithXdg(const std::string& path) {
+    return spawnDetached({"xdg-open", true, -1}, {"xdg-open", path});
+}
+
 }  // namespace
 
 ShellOpenResult shellOpen(const std::wstring& file, const std::optional<std::wstring>& parameters) {
     const std::string path = toUtf8(file);
-    std::string error;
-    if (prepareProgram(path, error)) {
-        std::vector<std::string> command{path};
-        if (parameters) {
-            for (const std::wstring& argument : splitCommandLine(*parameters)) {
-                command.push_back(toUtf8(argument));
-            }
-        }
-        return spawnDetached(command, false);
-    }
-    if (!error.empty()) return {false, error};
-    return spawnDetached({"xdg-open", path}, true);
+    const Descriptor held(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (held.get() < 0) return {false, errnoText("cannot open " + path, errno)};
+    if (!isProgram(held.get())) return openWithXdg(path);
+    return spawnDetached({path, false, -1}, commandOf(path, parameters));
+}
+
+ShellOpenResult shellOpen(const ReadOnlyFile& file, const std::optional<std::wstring>& parameters) {
+    const int fd = static_cast<int>(file.nativeHandle());
+    if (!isProgram(fd)) return openWithXdg(file.path());
+    return spawnDetached({"/proc/self/fd/" + std::to_string(fd), false, fd},
+                         commandOf(file.path(), parameters));
 }
 
 }  // namespace platform

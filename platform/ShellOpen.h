@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/ReadOnlyFile.h"
+
 namespace platform {
 
 // Splits a parameter text into arguments by the home platform's command-line
@@ -30,5 +32,13 @@ struct ShellOpenResult {
 // passed on then. "started" means the program was executed; what it does
 // afterwards is not waited for. Any thread.
 ShellOpenResult shellOpen(const std::wstring& file, const std::optional<std::wstring>& parameters);
+
+// The same for a file held open since it was checked. Linux: the program is
+// executed through the held descriptor (/proc/self/fd/N), never by its name,
+// so that a file put in its place meanwhile is not what runs; the program
+// sees its own path as argv[0], and a script's interpreter reads it through
+// the inherited descriptor. Windows: started by its name while the handle
+// keeps it from being written or replaced. Any thread.
+ShellOpenResult shellOpen(const ReadOnlyFile& file, const std::optional<std::wstring>& parameters);
 
 }  // namespace platform

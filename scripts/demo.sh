@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The whole program end to end, on this machine only: starts a local HTTPS
 # nginx with a test CA serving a sample installer (a script that shows the
-# arguments it received), builds a demo stub whose catalogue address points
-# at it, stamps it with sample partner and campaign settings, runs it (in a
-# window when a display exists, in the terminal otherwise) and shows what the
-# installer received.
+# arguments it received) with its Repr-Digest and its minisign signature,
+# builds a demo stub whose catalogue address points at it and which pins the
+# demo publisher's key, stamps it with sample partner and campaign settings,
+# runs it (in a window when a display exists, in the terminal otherwise) and
+# shows what the stub verified and what the installer received.
 #
 # nginx listens on fixed loopback ports (WEBSETUP_DEMO_PORT, default 47080,
 # and the next three): they are built into the demo stub, so a rerun rebuilds
@@ -23,9 +24,45 @@ section "Installing what the demo needs"
 "$root/scripts/setup-deps.sh" --groups build,servers
 echo "Done."
 
-section "Starting a local HTTPS server with a test CA"
+section "Preparing the sample installer and its publisher's key"
 rm -rf "$demo"
-mkdir -p "$demo"
+mkdir -p "$demo" "$servers"
+# The sample installer: a script that shows its command line and writes it
+# where this demo can show it afterwards. It is padded past two download
+# parts, and served at 64 KiB/s per request, so that the progress shows.
+received="$demo/installer-received.txt"
+sample="$demo/sample-installer"
+{
+    cat <<'EOF'
+#!/bin/sh
+# WrenKit sample installer: shows the command line it was started with.
+out="${WEBSETUP_DEMO_RECEIVED:-/dev/stdout}"
+{
+    echo "sample installer: $(readlink -f "$0")"
+    echo "arguments: $#"
+    for argument in "$@"; do printf '  [%s]\n' "$argument"; done
+} > "$out.tmp" && mv "$out.tmp" "$out"
+exit 0
+EOF
+    head -c 1100000 /dev/zero | tr '\0' '#'
+    echo
+} >"$sample"
+# The publisher's key stays with the build that pins it, so that a rerun
+# rebuilds nothing; the demo signs with it as a distributor would.
+key="$build/demo-publisher"
+mkdir -p "$build"
+if [ ! -f "$key.pub" ]; then
+    minisign -G -W -p "$key.pub" -s "$key.key" >/dev/null
+fi
+public_key=$(sed -n 2p "$key.pub")
+minisign -S -s "$key.key" -m "$sample" -x "$sample.minisig" -t "WrenKit sample installer" >/dev/null
+digest=$(openssl dgst -sha256 -binary "$sample" | base64 -w0)
+# nginx announces the digest with the installer (tests/servers/README.md).
+printf '"/slow/app/download" "sha-256=:%s:";\n' "$digest" >"$servers/repr-digests.map"
+echo "sample installer: $(stat -c %s "$sample") bytes, sha-256 $digest"
+echo "signed with the demo publisher's key $public_key"
+
+section "Starting a local HTTPS server with a test CA"
 if ! python3 "$root/tests/servers/test_servers.py" start "$servers" --base-port "$base_port" \
     >"$demo/servers.log"; then
     if grep -q 'in use' "$demo/servers.log"; then
@@ -44,34 +81,16 @@ https_port=$(setting NGINX_HTTPS_PORT)
 http_port=$(setting NGINX_HTTP_PORT)
 served=$(setting SERVED_DIR)
 echo "nginx on https://127.0.0.1:$https_port, trusting only $(setting CA_PEM)"
-
-# The sample installer: a script that shows its command line and writes it
-# where this demo can show it afterwards. It is padded past two download
-# parts, and served at 64 KiB/s per request, so that the progress shows.
-received="$demo/installer-received.txt"
 mkdir -p "$served/app"
-{
-    cat <<'EOF'
-#!/bin/sh
-# WrenKit sample installer: shows the command line it was started with.
-out="${WEBSETUP_DEMO_RECEIVED:-/dev/stdout}"
-{
-    echo "sample installer: $0"
-    echo "arguments: $#"
-    for argument in "$@"; do printf '  [%s]\n' "$argument"; done
-} > "$out.tmp" && mv "$out.tmp" "$out"
-exit 0
-EOF
-    head -c 1100000 /dev/zero | tr '\0' '#'
-    echo
-} >"$served/app/download"
-echo "sample installer: $(stat -c %s "$served/app/download") bytes at /slow/app/download"
+cp "$sample" "$served/app/download"
+cp "$sample.minisig" "$served/app/download.minisig"
+echo "serving /slow/app/download with its Repr-Digest, and its signature beside it"
 
 section "Building the demo stub in $build"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWEBSETUP_BUILD_TESTS=OFF \
     -DWEBSETUP_DOWNLOAD_HOST="https://127.0.0.1:$https_port/slow" \
     -DWEBSETUP_PROBE_URL="http://127.0.0.1:$http_port/files/1.bin" \
-    -DWEBSETUP_CA_BUNDLE="$(setting CA_PEM)" >/dev/null
+    -DWEBSETUP_CA_BUNDLE="$(setting CA_PEM)" -DWEBSETUP_PUBLISHER_KEY="$public_key" >/dev/null
 cmake --build "$build" --parallel "$(nproc)"
 
 section "Stamping a copy of the stub"
@@ -96,7 +115,15 @@ else
     echo "No display: the stub shows its progress here (Ctrl-C asks to stop)."
 fi
 rm -f "$received"
-WEBSETUP_DEMO_RECEIVED="$received" "$stub"
+log="$demo/stub.log"
+WEBSETUP_DEMO_RECEIVED="$received" WEBSETUP_DOWNLOADER_LOG="$log" "$stub"
+
+section "What the stub verified before it started the installer"
+if grep -q '^installer verified: ' "$log"; then
+    sed -n 's/^installer verified: /  /p' "$log"
+else
+    echo "Nothing: the installer was not started (see $log)."
+fi
 
 section "What the installer received"
 # The installer runs detached from the stub; give it a moment to write.

@@ -10,6 +10,9 @@ struct ErrorClass {
     static constexpr std::int32_t kServerError = 2;
     // The size request's answer names no length.
     static constexpr std::int32_t kMissingContentLength = 2001;
+    // The downloaded file's digest is not the one its server announced
+    // (a download error).
+    static constexpr std::int32_t kDigestMismatch = 2002;
 
     // kDownloadError (systemCode: libcurl's result), kServerError; any other
     // value reads as an internal error.

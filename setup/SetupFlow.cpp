@@ -56,6 +56,7 @@ SetupConfig SetupConfig::fromBuild() {
     config.downloadHost = buildconfig::kDownloadHostOverride;
     config.probeUrl = *buildconfig::kProbeUrlOverride != '\0' ? buildconfig::kProbeUrlOverride
                                                               : kConnectivityProbeUrl;
+    config.pinnedPublisher = buildconfig::kPinnedPublisher;
     return config;
 }
 
@@ -87,7 +88,7 @@ void SetupFlow::runSetup(CUpdateProgressDlg& dialog) {
     const std::optional<std::wstring> failure = errorBoxTextOf([&] {
         const std::string url = productDownloadUrl(dialog.m_productId, m_config.downloadHost);
         const std::optional<std::int32_t> size =
-            requestInstallerSize(url, proxy, dialog.stopFlag());
+            requestInstallerSize(url, proxy, dialog.stopFlag(), m_installerSource);
         if (!size || dialog.stopRequested()) return;
         if (openInstalledProduct(dialog)) {
             dialog.postMessage(makeFinishMessage());
@@ -115,7 +116,7 @@ void SetupFlow::runSetup(CUpdateProgressDlg& dialog) {
         downloader.stop();
         return;
     }
-    pollDownload(dialog);
+    pollDownload(dialog, proxy);
 }
 
 ProxySettings SetupFlow::chooseProxy(const std::atomic<bool>& stopFlag) const {
@@ -145,8 +146,10 @@ ProxySettings SetupFlow::chooseProxy(const std::atomic<bool>& stopFlag) const {
     return ProxySettings();
 }
 
-std::optional<std::int32_t> SetupFlow::requestInstallerSize(
-    const std::string& url, const ProxySettings& proxy, const std::atomic<bool>& stopFlag) const {
+std::optional<std::int32_t> SetupFlow::requestInstallerSize(const std::string& url,
+                                                            const ProxySettings& proxy,
+                                                            const std::atomic<bool>& stopFlag,
+                                                            InstallerSource& source) const {
     std::vector<ResponseHeader> headers;
     std::string errorText;
     RequestControl control;
@@ -169,6 +172,7 @@ std::optional<std::int32_t> SetupFlow::requestInstallerSize(
     if (!size || *size > std::numeric_limits<std::int32_t>::max()) {
         throw std::out_of_range("the installer's size is beyond 32 bits: " + *length);
     }
+    source = InstallerSource::of(url, headers);
     return static_cast<std::int32_t>(*size);
 }
 
@@ -221,7 +225,7 @@ DownloadInfo SetupFlow::prepareDownload(const CUpdateProgressDlg& dialog, const 
     return info;
 }
 
-void SetupFlow::pollDownload(CUpdateProgressDlg& dialog) {
+void SetupFlow::pollDownload(CUpdateProgressDlg& dialog, const ProxySettings& proxy) {
     Downloader& downloader = dialog.m_downloader;
     for (;;) {
         dialog.waitForStop(kPollInterval);
@@ -229,6 +233,7 @@ void SetupFlow::pollDownload(CUpdateProgressDlg& dialog) {
         // complete only once the download thread has ended with it closed.
         if (!downloader.isRunning()) {
             if (downloader.isFinished()) {
+                if (!admitInstaller(dialog, proxy)) return;
                 m_downloadFinished = true;
                 dialog.postMessage(makeProgressMessage(100, L""));
             } else {
@@ -250,6 +255,26 @@ void SetupFlow::pollDownload(CUpdateProgressDlg& dialog) {
     }
 }
 
+bool SetupFlow::admitInstaller(CUpdateProgressDlg& dialog, const ProxySettings& proxy) {
+    LaunchGateInput input;
+    input.installerPath = toUtf8(dialog.m_downloader.downloadInfo().destFilePath());
+    input.source = m_installerSource;
+    input.proxy = proxy;
+    input.pinnedPublisher = m_config.pinnedPublisher;
+    input.stopFlag = &dialog.stopFlag();
+    LaunchGateResult result = passLaunchGate(input);
+    if (result.boxText) reportError(dialog, *result.boxText);
+    m_admittedInstaller = std::move(result.installer);
+    if (!m_admittedInstaller) return false;
+    // Only once admitted: on Windows this holds the file undeletable until
+    // the process ends, and a refused file must go. What starts is the held
+    // file either way.
+    if (!platform::restrictToOwner(input.installerPath)) {
+        DownloaderLog::failure("cannot restrict " + input.installerPath + " to its owner");
+    }
+    return true;
+}
+
 void SetupFlow::reportError(CUpdateProgressDlg& dialog, std::wstring text) {
     // Either answer closes the program.
     (void)dialog.showErrorBox(std::move(text));
@@ -257,7 +282,7 @@ void SetupFlow::reportError(CUpdateProgressDlg& dialog, std::wstring text) {
 }
 
 void SetupFlow::launchInstaller(CUpdateProgressDlg& dialog) {
-    if (!m_downloadFinished) return;
+    if (!m_downloadFinished || !m_admittedInstaller) return;
     InstallerSettings settings;
     settings.productId = dialog.m_productId;
     settings.partnerId = dialog.m_partnerId;
@@ -268,9 +293,7 @@ void SetupFlow::launchInstaller(CUpdateProgressDlg& dialog) {
     settings.silentMode = dialog.m_silentMode;
     settings.payload = dialog.m_payload;
 
-    const std::wstring installer = dialog.m_downloader.downloadInfo().destFilePath();
-    if (!platform::restrictToOwner(toUtf8(installer))) {
-        DownloaderLog::failure("cannot restrict " + toUtf8(installer) + " to its owner");
-    }
-    logShellOpen(installer, platform::shellOpen(installer, installerParameters(settings)));
+    const platform::ReadOnlyFile& installer = *m_admittedInstaller;
+    logShellOpen(toWide(installer.path()),
+                 platform::shellOpen(installer, installerParameters(settings)));
 }

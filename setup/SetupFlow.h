@@ -9,7 +9,9 @@
 #include "downloader/DownloadInfo.h"
 #include "net/ProxySettings.h"
 #include "platform/PrivateFiles.h"
+#include "platform/ReadOnlyFile.h"
 #include "setup/CUpdateProgressDlg.h"
+#include "setup/LaunchGate.h"
 
 // The connectivity probe: a site root that is always reachable over plain
 // HTTP. Only when a request through the user's proxy reaches it is the proxy
@@ -22,6 +24,8 @@ struct SetupConfig {
     // Scheme and host replacing the catalogue row's; empty keeps the row's.
     std::string downloadHost;
     std::string probeUrl;
+    // The only publisher whose installers are started; empty: any.
+    std::string pinnedPublisher;
 
     // The build settings (websetup/BuildConfig.h).
     static SetupConfig fromBuild();
@@ -68,16 +72,22 @@ private:
     ProxySettings chooseProxy(const std::atomic<bool>& stopFlag) const;
     // Nothing when stopFlag ended the request. Throws ErrorClass for a failed
     // request, a final status other than 2xx or an answer without a length,
-    // std::exception for a length beyond 32 bits.
+    // std::exception for a length beyond 32 bits. `source` receives what the
+    // answer says about the installer besides its size.
     std::optional<std::int32_t> requestInstallerSize(const std::string& url,
                                                      const ProxySettings& proxy,
-                                                     const std::atomic<bool>& stopFlag) const;
+                                                     const std::atomic<bool>& stopFlag,
+                                                     InstallerSource& source) const;
     // True when the installed program was opened instead of downloading.
     bool openInstalledProduct(const CUpdateProgressDlg& dialog) const;
     // Builds the record and takes the files; throws as the error box expects.
     DownloadInfo prepareDownload(const CUpdateProgressDlg& dialog, const std::string& url,
                                  std::int32_t size);
-    void pollDownload(CUpdateProgressDlg& dialog);
+    void pollDownload(CUpdateProgressDlg& dialog, const ProxySettings& proxy);
+    // After the download thread has ended with the file complete: true when
+    // the installer passed the launch gate and is held for the start; false
+    // after its error box, or when the user's close ended the check.
+    bool admitInstaller(CUpdateProgressDlg& dialog, const ProxySettings& proxy);
     static void reportError(CUpdateProgressDlg& dialog, std::wstring text);
 
     const SetupConfig m_config;
@@ -86,4 +96,7 @@ private:
     // so that a second copy of the stub never writes the same files.
     std::unique_ptr<platform::FileLock> m_recordLock;
     std::atomic<bool> m_downloadFinished{false};
+    // Written by the worker; read by launchInstaller once the worker ended.
+    InstallerSource m_installerSource;
+    std::unique_ptr<platform::ReadOnlyFile> m_admittedInstaller;
 };

@@ -28,6 +28,9 @@ constexpr std::array<TextPair, 13> kTexts{{
     {L"Внутренняя ошибка. ", L"Internal Error. "},
 }};
 
+constexpr TextPair kUnverifiedInstaller{L"Не удалось проверить подлинность установщика. ",
+                                        L"The installer could not be verified. "};
+
 // -1 while no language has been read. Atomic because the worker reads it while
 // the interface thread may release it at the very end of the run.
 constexpr std::int32_t kNoLanguage = -1;
@@ -53,3 +56,8 @@ std::uint16_t UiText::language() {
 void UiText::release() { g_language.store(kNoLanguage); }
 
 std::wstring uiText(unsigned id) { return UiText::lookup(id, UiText::language()); }
+
+std::wstring unverifiedInstallerText() {
+    return UiText::language() == UiText::kRussianLanguage ? kUnverifiedInstaller.russian
+                                                          : kUnverifiedInstaller.english;
+}

@@ -25,3 +25,10 @@ public:
 
 // The text of id in the user's interface language. Any thread.
 std::wstring uiText(unsigned id);
+
+// The error box's text for an installer that is not started because it is
+// not signed by the publisher the build pins, in the user's interface
+// language; like uiText(12), it ends with a blank before the closing
+// sentence. Kept beside the numbered table, whose ids stay as they are.
+// Any thread.
+std::wstring unverifiedInstallerText();

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "platform/win32/WideText.h"
+
 namespace platform {
 
 ShellOpenResult shellOpen(const std::wstring& file, const std::optional<std::wstring>& parameters) {
@@ -16,6 +18,10 @@ ShellOpenResult shellOpen(const std::wstring& file, const std::optional<std::wst
     const auto code = reinterpret_cast<std::intptr_t>(result);
     if (code > 32) return {true, {}};
     return {false, "ShellExecuteW failed with code " + std::to_string(code)};
+}
+
+ShellOpenResult shellOpen(const ReadOnlyFile& file, const std::optional<std::wstring>& parameters) {
+    return shellOpen(win32::fromUtf8(file.path()), parameters);
 }
 
 }  // namespace platform

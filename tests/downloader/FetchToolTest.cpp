@@ -8,6 +8,7 @@
 
 #include "DownloaderTestSupport.h"
 #include "support/FaultServer.h"
+#include "support/Minisign.h"
 #include "support/Process.h"
 #include "support/Sandbox.h"
 #include "support/TestServers.h"
@@ -35,10 +36,20 @@ TEST(FetchTool, ExitStatusTellsHowTheDownloadEnded) {
         {FaultRule().onMethod("HEAD").ranged(2 * P + 100),
          FaultRule().ranged(3 * P).contentRange("Content-Range: bytes {first}-{last}/{size}")});
     const std::string file = TestServers::standardFile(2 * P + 100);
+    const std::string sha256 =
+        testsupport::base64Digest("sha256", (servers.servedDir() / file).string());
+    const std::string otherSha256 = testsupport::base64Digest(
+        "sha256", (servers.servedDir() / TestServers::standardFile(P)).string());
+    // The server announces a digest of other bytes than it serves.
+    const std::string misannounced = FaultServer::uniqueId("fetchDigest");
+    fault.setScenario(
+        misannounced,
+        {FaultRule().ranged(2 * P + 100).header("Repr-Digest: sha-256=:" + otherSha256 + ":")});
     struct Case {
         const char* name;
         std::vector<std::string> urls;
         int exitCode;
+        std::vector<std::string> options = {};
     };
     const Case cases[] = {
         {"complete, second address unused",
@@ -48,11 +59,26 @@ TEST(FetchTool, ExitStatusTellsHowTheDownloadEnded) {
         {"parts of a larger file", {fault.url(grown)}, DE_TooManyErrors},
         {"size request fails", {servers.closedUrl()}, 20},
         {"size request answered 404", {fault.url(refused)}, 20},
+        {"the given digest",
+         {servers.fileUrl(testsupport::Endpoint::Https, file)},
+         0,
+         {"--digest", "sha-256:" + sha256}},
+        {"another digest given",
+         {servers.fileUrl(testsupport::Endpoint::Https, file)},
+         22,
+         {"--digest", "sha-256:" + otherSha256}},
+        {"another digest announced", {fault.url(misannounced)}, 22},
+        {"a digest that is none",
+         {servers.fileUrl(testsupport::Endpoint::Https, file)},
+         64,
+         {"--digest", "sha-256:abc"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const testsupport::Sandbox sandbox;
-        std::vector<std::string> command = {WEBSETUP_FETCH_PATH, sandbox.file("out.bin")};
+        std::vector<std::string> command = {WEBSETUP_FETCH_PATH};
+        command.insert(command.end(), c.options.begin(), c.options.end());
+        command.push_back(sandbox.file("out.bin"));
         command.insert(command.end(), c.urls.begin(), c.urls.end());
         const auto result = runProcess(command);
         EXPECT_EQ(result.exitCode, c.exitCode) << result.err;

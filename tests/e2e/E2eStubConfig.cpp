@@ -1,7 +1,7 @@
 // The end-to-end build of the stub: the product's own main and libraries,
-// with the download host, probe address and product key taken from the
-// environment, because the local servers' ports are only known once the test
-// servers run, and each test needs addresses of its own.
+// with the download host, probe address, product key and pinned publisher key
+// taken from the environment, because the local servers' ports are only known
+// once the test servers run, and each test needs addresses of its own.
 #include <cstdlib>
 #include <string>
 
@@ -21,5 +21,6 @@ SetupConfig stubSetupConfig() {
     config.productKey = variable("WEBSETUP_E2E_PRODUCT_KEY", config.productKey);
     config.downloadHost = variable("WEBSETUP_E2E_DOWNLOAD_HOST", config.downloadHost);
     config.probeUrl = variable("WEBSETUP_E2E_PROBE_URL", config.probeUrl);
+    config.pinnedPublisher = variable("WEBSETUP_E2E_PUBLISHER_KEY", config.pinnedPublisher);
     return config;
 }

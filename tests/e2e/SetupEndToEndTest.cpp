@@ -19,6 +19,7 @@
 #include "StubRun.h"
 #include "downloader/SmallDisk.h"
 #include "support/FaultServer.h"
+#include "support/Minisign.h"
 #include "support/TestServers.h"
 #include "support/WaitFor.h"
 
@@ -416,7 +417,9 @@ TEST_F(SetupEndToEnd, AFullDiskLeavesItsCauseOnStderrAndInTheLog) {
 
 TEST_F(SetupEndToEnd, SecondCopyDuringADownloadDoesNotBreakTheFirst) {
     const std::string stub = machine.stampedStub({"vid=1"});
-    e2e::TerminalRun first(machine.command(stub, environment(serveInstaller("slow/200k"))));
+    // Some 8 s at 64 KiB/s a part: the second copy, slow to start under a
+    // sanitizer, must still find the first one downloading.
+    e2e::TerminalRun first(machine.command(stub, environment(serveInstaller("slow/64k"))));
     const std::string firstInstaller = installer;
     ASSERT_TRUE(first.waitForOutput("Progress: ", 30s)) << first.output();
 
@@ -515,6 +518,161 @@ TEST_F(SetupEndToEnd, HostileServersAndProxiesNeverGetAWrongInstallerStarted) {
         if (!c.proxyAnswer.empty()) {
             ASSERT_FALSE(fault.requests(c.proxyAnswer).empty()) << "the probe used no proxy";
             EXPECT_EQ(fault.requests(c.proxyAnswer)[0].target, fault.url(c.proxyAnswer, "probe"));
+        }
+    }
+}
+
+// The digest the size request's final answer announces decides whether the
+// installer starts; a digest elsewhere, or of an algorithm not checked, is
+// logged and changes nothing.
+TEST_F(SetupEndToEnd, AnnouncedDigestMustMatchTheInstaller) {
+    const FaultServer fault(servers);
+    const std::string original =
+        machine.sandbox().writeFile("installer", e2e::fakeInstaller(kInstallerSize));
+    std::string changedContent = testsupport::readFile(original);
+    changedContent[changedContent.size() - 2] ^= 0x01;  // in the padding: still runs
+    const std::string changed = machine.sandbox().writeFile("changed", changedContent);
+    const auto repr = [](const std::string& algorithm, const std::string& file) {
+        return "Repr-Digest: " + algorithm + "=:" +
+               testsupport::base64Digest(algorithm == "sha-512" ? "sha512" : "sha256", file) + ":";
+    };
+    const std::string mismatchBox = "Download Error (system code: 2002). " + kClosing;
+    const struct {
+        const char* name;
+        std::vector<FaultRule> rules;  // {id} in a rule's Location is the scenario id
+        std::string expectedBox;       // empty: started
+        std::string logged;
+    } cases[] = {
+        {"matching sha-256",
+         {FaultRule().file(original).header(repr("sha-256", original))},
+         "",
+         "installer verified: its sha-256 digest is the announced"},
+        {"matching sha-512, older field",
+         {FaultRule().file(original).header("Digest: SHA-512=" +
+                                            testsupport::base64Digest("sha512", original))},
+         "",
+         "installer verified: its sha-512 digest is the announced"},
+        {"mismatching by one byte",
+         {FaultRule().file(original).header(repr("sha-256", changed))},
+         mismatchBox,
+         "its sha-256 digest is "},
+        {"file changed between the size request and the parts",
+         {FaultRule().onMethod("HEAD").file(original).header(repr("sha-512", original)),
+          FaultRule().file(changed)},
+         mismatchBox,
+         "its sha-512 digest is "},
+        {"only the redirect announces one",
+         {FaultRule()
+              .onPath("file")
+              .status(302)
+              .header("Location: final")
+              .header(repr("sha-256", changed)),
+          FaultRule().file(original)},
+         "",
+         ""},
+        {"unknown algorithm",
+         {FaultRule().file(original).header("Repr-Digest: md5=:AAAAAAAAAAAAAAAAAAAAAA==:")},
+         "",
+         "digest not used: Repr-Digest: algorithm md5 is not one we check"},
+    };
+    const std::string stub = machine.stampedStub({"vid=1"});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        forgetInstallerRuns();
+        const std::string id = FaultServer::uniqueId("digest");
+        fault.setScenario(id, c.rules);
+        const std::string log = machine.sandbox().file(id + ".log");
+        auto env = environment(servers.faultUrl(true, "/s/" + id + "/file?"));
+        env["WEBSETUP_DOWNLOADER_LOG"] = log;
+        const auto result = machine.run(stub, env);
+        EXPECT_EQ(result.exitCode, 0);
+        if (c.expectedBox.empty()) {
+            EXPECT_EQ(machine.installerRuns().size(), 1u) << result.err;
+            EXPECT_EQ(testsupport::readFile(installedCopy()), testsupport::readFile(original));
+            EXPECT_EQ(result.err.find("Error"), std::string::npos) << result.err;
+        } else {
+            EXPECT_NE(result.err.find(c.expectedBox + "\n"), std::string::npos) << result.err;
+            EXPECT_TRUE(machine.installerRuns().empty());
+            EXPECT_FALSE(fs::exists(installedCopy()));
+        }
+        if (!c.logged.empty()) {
+            EXPECT_NE(testsupport::readFile(log).find(c.logged), std::string::npos)
+                << testsupport::readFile(log);
+        }
+    }
+}
+
+// A build that pins a publisher starts only what that publisher signed; the
+// signature lies beside the installer, made by the real minisign tool.
+TEST_F(SetupEndToEnd, PinnedPublisherMustHaveSignedTheInstaller) {
+    const testsupport::MinisignKey publisher;
+    const testsupport::MinisignKey stranger;
+    const std::string unverified = "The installer could not be verified. " + kClosing;
+    const std::string unverifiedRussian =
+        "Не удалось проверить подлинность установщика. Программа будет автоматически закрыта!";
+    enum class Signature { Good, Tampered, Stranger, Missing, Garbage, Huge };
+    const struct {
+        const char* name;
+        Signature signature;
+        const char* language;
+        std::string expectedBox;  // empty: started
+        std::string cause;
+    } cases[] = {
+        {"good", Signature::Good, "en_US.UTF-8", "", ""},
+        {"tampered file", Signature::Tampered, "en_US.UTF-8", unverified,
+         "the signature does not match the file"},
+        {"another key", Signature::Stranger, "ru_RU.UTF-8", unverifiedRussian,
+         "not with the pinned"},
+        {"no signature", Signature::Missing, "en_US.UTF-8", unverified, "no signature at "},
+        {"garbage signature", Signature::Garbage, "en_US.UTF-8", unverified,
+         "not a signature file of four lines"},
+        {"huge signature", Signature::Huge, "en_US.UTF-8", unverified,
+         "is larger than a signature"},
+    };
+    const std::string stub = machine.stampedStub({"vid=1"});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        forgetInstallerRuns();
+        const std::string host = serveInstaller();
+        const std::string served = servers.value("SERVED_DIR") + "/" + installerName;
+        switch (c.signature) {
+            case Signature::Good:
+                servers.writeServedFile(installerName + ".minisig", publisher.sign(served));
+                break;
+            case Signature::Tampered: {
+                servers.writeServedFile(installerName + ".minisig", publisher.sign(served));
+                std::string tampered = installer;
+                tampered[tampered.size() - 2] ^= 0x01;
+                installer = tampered;
+                servers.writeServedFile(installerName, tampered);
+                break;
+            }
+            case Signature::Stranger:
+                servers.writeServedFile(installerName + ".minisig", stranger.sign(served));
+                break;
+            case Signature::Missing:
+                break;
+            case Signature::Garbage:
+                servers.writeServedFile(installerName + ".minisig", "<html>not found</html>\n");
+                break;
+            case Signature::Huge:
+                servers.createServedFile(installerName + ".minisig", 8 * 1024 * 1024);
+                break;
+        }
+        auto env = environment(host);
+        env["WEBSETUP_E2E_PUBLISHER_KEY"] = publisher.publicKey();
+        env["LANG"] = c.language;
+        const auto result = machine.run(stub, env);
+        EXPECT_EQ(result.exitCode, 0);
+        if (c.expectedBox.empty()) {
+            EXPECT_EQ(machine.installerRuns().size(), 1u) << result.err;
+            EXPECT_EQ(testsupport::readFile(installedCopy()), installer);
+            EXPECT_EQ(result.err.find("Error"), std::string::npos) << result.err;
+        } else {
+            EXPECT_NE(result.err.find(c.expectedBox + "\n"), std::string::npos) << result.err;
+            EXPECT_NE(result.err.find(c.cause), std::string::npos) << result.err;
+            EXPECT_TRUE(machine.installerRuns().empty());
+            EXPECT_FALSE(fs::exists(installedCopy()));
         }
     }
 }

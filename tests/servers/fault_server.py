@@ -120,7 +120,7 @@ def validate_rules(data):
                  "body_offset", "ranged", "content_length", "cut_after", "reset_after",
                  "stall", "stall_after", "drip_bytes", "drip_interval", "redirects",
                  "redirect_status", "redirect_body_size", "close", "content_range",
-                 "range_shift", "endless", "location"}
+                 "range_shift", "endless", "location", "file"}
         unknown = set(rule) - known
         if unknown:
             raise ValueError("rule %d: unknown keys %s" % (i, sorted(unknown)))
@@ -382,11 +382,16 @@ class Handler(socketserver.BaseRequestHandler):
         status = int(rule.get("status", 200))
         headers = list(rule.get("headers", []))
         body = b""
-        if "ranged" in rule:
-            size = int(rule["ranged"])
+        if "ranged" in rule or "file" in rule:
+            source = pattern
+            if "file" in rule:
+                with open(rule["file"], "rb") as served:
+                    content = served.read()
+                source = lambda offset, length: content[offset:offset + length]
+            size = len(content) if "file" in rule else int(rule["ranged"])
             window = parse_range(range_value, size)
             if range_value is None:
-                status, body = 200, pattern(0, size)
+                status, body = 200, source(0, size)
             elif window is None:
                 status = 416
                 headers.append("Content-Range: bytes */%d" % size)
@@ -394,7 +399,7 @@ class Handler(socketserver.BaseRequestHandler):
                 # A shift serves (and names) the bytes of another window of
                 # the same length: a cache that aligns ranges to its blocks.
                 first, last = (w + int(rule.get("range_shift", 0)) for w in window)
-                status, body = 206, pattern(first, last - first + 1)
+                status, body = 206, source(first, last - first + 1)
                 content_range = rule.get("content_range", DEFAULT_CONTENT_RANGE)
                 if content_range:
                     headers.append(content_range.format(first=first, last=last, size=size))

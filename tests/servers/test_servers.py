@@ -217,9 +217,17 @@ http {{
 {redirect_map}
     }}
 
+    # Digests announced for served paths: lines '"/files/name" "sha-256=:...:";'
+    # in <state>/repr-digests.map, written before the servers start.
+    map $uri $repr_digest {{
+        default "";
+        include {state}/repr-digest*.map;
+    }}
+
     server {{
 {listen}
         server_name localhost;
+        add_header Repr-Digest $repr_digest;
         root {www};
         location /files/ {{ }}
         location ~ ^/slow/(?<slow_rate>[0-9]+[kKmM]?)/(?<slow_file>[^/]+)$ {{
@@ -273,7 +281,7 @@ def start_nginx(state, certs, ipv6, base_port=0):
 
         conf = NGINX_CONF.format(
             user="user root;" if os.geteuid() == 0 else "",
-            dir=d, www=os.path.join(state, "www"), cert=certs["cert"], key=certs["key"],
+            dir=d, state=state, www=os.path.join(state, "www"), cert=certs["cert"], key=certs["key"],
             untrusted=certs["untrusted"], untrusted_key=certs["untrusted_key"],
             slow_rate=SLOW_RATE,
             redirect_map="\n".join("        %d %s;" % (n, "/files" if n == 1 else

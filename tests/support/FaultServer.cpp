@@ -81,6 +81,7 @@ FaultRule& FaultRule::patternBody(std::int64_t size, std::int64_t offset) {
     return add("body_offset", std::to_string(offset));
 }
 FaultRule& FaultRule::ranged(std::int64_t size) { return add("ranged", std::to_string(size)); }
+FaultRule& FaultRule::file(const std::string& path) { return add("file", quoted(path)); }
 FaultRule& FaultRule::contentRange(const std::string& lineTemplate) {
     return add("content_range", quoted(lineTemplate));
 }

@@ -29,6 +29,8 @@ public:
     // Honest answers of a pattern body of size bytes: 206 with Content-Range
     // for a single byte range, 200 without Range, 416 when unsatisfiable.
     FaultRule& ranged(std::int64_t size);
+    // As ranged, with the bytes of the file at path (read at each request).
+    FaultRule& file(const std::string& path);
     // With ranged: the Content-Range line sent, {first}, {last} and {size}
     // filled in (default "Content-Range: bytes {first}-{last}/{size}"); empty
     // sends none.

@@ -1,8 +1,10 @@
-// websetup-fetch [--record FILE] OUT URL [URL ...]
+// websetup-fetch [--record FILE] [--digest ALG:VALUE] OUT URL [URL ...]
 //
 // Downloads one file with the stub's downloader and settings (parts of
 // 524288 bytes, 12 workers): the size comes from a header request to the
-// first URL, and the URLs are the base addresses tried in order.
+// first URL, and the URLs are the base addresses tried in order. The file is
+// then compared with the digest given, or else with the one the size
+// request's answer announced, as the stub does.
 #include <curl/curl.h>
 
 #include <boost/locale/encoding_utf.hpp>
@@ -11,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -18,19 +21,23 @@
 
 #include "downloader/Downloader.h"
 #include "net/SingleRequest.h"
+#include "platform/ReadOnlyFile.h"
+#include "verify/AnnouncedDigest.h"
+#include "verify/FileDigest.h"
 
 namespace {
 
 // Exit codes of our own; a DownloadError is its own exit code (0 to 18).
 constexpr int kExitSizeUnknown = 20;
 constexpr int kExitIncomplete = 21;
+constexpr int kExitDigestMismatch = 22;
 constexpr int kExitUsage = 64;
 
 // The setup worker polls the download at the same pace.
 constexpr std::chrono::milliseconds kPollInterval(30);
 
 constexpr const char* kUsage =
-    "usage: websetup-fetch [--record FILE] OUT URL [URL ...]\n"
+    "usage: websetup-fetch [--record FILE] [--digest ALG:VALUE] OUT URL [URL ...]\n"
     "\n"
     "Downloads the file at the URLs into OUT over up to 12 parallel ranged\n"
     "connections, the way the installer stub does. The size is asked of the\n"
@@ -39,28 +46,37 @@ constexpr const char* kUsage =
     "\n"
     "  --record FILE  where the binary download record is written as the\n"
     "                 download goes (default: OUT.record); nothing reads it back\n"
+    "  --digest ALG:VALUE  the digest the file must have: ALG sha-256 or sha-512,\n"
+    "                 VALUE in hexadecimal or base64. Without it, the digest the\n"
+    "                 size request's answer announces (Repr-Digest, Digest), if any\n"
     "\n"
     "Exit status: 0 when the file is complete and closed; otherwise the\n"
     "downloader's error code (1 stopped, 2 multi interface failed, 13 too\n"
     "many failed transfers, 15 not found, 16 gone, 17 unavailable, 18 range\n"
     "ignored), 20 when the size request fails or gives no size, 21 when the\n"
     "download ended without a complete file (for example a full disk or a\n"
-    "file that could not be created), 64 for a usage error.\n";
+    "file that could not be created), 22 when the complete file does not have\n"
+    "the digest (it is left in OUT for inspection), 64 for a usage error.\n";
 
 struct Arguments {
     std::string out;
     std::string record;
+    std::optional<AnnouncedDigest> digest;
     std::vector<std::string> urls;
 };
 
 std::optional<Arguments> parseArguments(int argc, char** argv) {
     Arguments arguments;
     int next = 1;
-    if (next < argc && std::strcmp(argv[next], "--record") == 0) {
-        if (next + 1 >= argc) {
+    while (next + 1 < argc && std::strncmp(argv[next], "--", 2) == 0) {
+        if (std::strcmp(argv[next], "--record") == 0) {
+            arguments.record = argv[next + 1];
+        } else if (std::strcmp(argv[next], "--digest") == 0) {
+            arguments.digest = parseDigestArgument(argv[next + 1]);
+            if (!arguments.digest) return std::nullopt;
+        } else {
             return std::nullopt;
         }
-        arguments.record = argv[next + 1];
         next += 2;
     }
     if (argc - next < 2) {
@@ -77,9 +93,9 @@ std::optional<Arguments> parseArguments(int argc, char** argv) {
 }
 
 // The installer's size: the Content-Length of the final answer, which must
-// be a success.
-std::optional<std::int32_t> fetchSize(const std::string& url) {
-    std::vector<ResponseHeader> headers;
+// be a success. `headers` receives the answer.
+std::optional<std::int32_t> fetchSize(const std::string& url,
+                                      std::vector<ResponseHeader>& headers) {
     std::string errorText;
     const std::int32_t result = fetchHeaders(url, {}, ProxySettings(), headers, errorText);
     if (result != CURLE_OK) {
@@ -142,6 +158,26 @@ int download(const Arguments& arguments, std::int32_t size) {
     return *error;
 }
 
+// 0 when the file has the digest, kExitDigestMismatch when not.
+int checkDigest(const std::string& path, const AnnouncedDigest& expected) {
+    std::string error;
+    const std::unique_ptr<platform::ReadOnlyFile> file = platform::ReadOnlyFile::open(path, error);
+    const std::optional<std::vector<unsigned char>> actual =
+        file ? fileDigest(*file, expected.algorithm, nullptr, error) : std::nullopt;
+    if (!actual) {
+        std::fprintf(stderr, "websetup-fetch: %s\n", error.c_str());
+        return kExitIncomplete;
+    }
+    const char* name = digestAlgorithmName(expected.algorithm);
+    if (*actual != expected.value) {
+        std::fprintf(stderr, "websetup-fetch: %s digest mismatch: the file has %s, expected %s\n",
+                     name, toHex(*actual).c_str(), toHex(expected.value).c_str());
+        return kExitDigestMismatch;
+    }
+    std::fprintf(stderr, "websetup-fetch: %s digest verified: %s\n", name, toHex(*actual).c_str());
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -158,8 +194,18 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "websetup-fetch: libcurl cannot start\n");
         return kExitSizeUnknown;
     }
-    const std::optional<std::int32_t> size = fetchSize(arguments->urls.front());
-    const int status = size ? download(*arguments, *size) : kExitSizeUnknown;
+    std::vector<ResponseHeader> headers;
+    const std::optional<std::int32_t> size = fetchSize(arguments->urls.front(), headers);
+    int status = size ? download(*arguments, *size) : kExitSizeUnknown;
+    if (status == DE_Success) {
+        const DigestAnnouncement announced = announcedDigest(headers);
+        for (const std::string& note : announced.ignored) {
+            std::fprintf(stderr, "websetup-fetch: digest not used: %s\n", note.c_str());
+        }
+        const std::optional<AnnouncedDigest> digest =
+            arguments->digest ? arguments->digest : announced.digest;
+        if (digest) status = checkDigest(arguments->out, *digest);
+    }
     curl_global_cleanup();
     return status;
 }

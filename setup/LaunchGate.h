@@ -1,0 +1,50 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "downloader/ResponseHeader.h"
+#include "net/ProxySettings.h"
+#include "platform/ReadOnlyFile.h"
+#include "verify/AnnouncedDigest.h"
+
+// What the size request said about the installer beyond its size.
+struct InstallerSource {
+    // The final address of the size request's redirect chain.
+    std::string url;
+    DigestAnnouncement digest;
+
+    // From the request's address and every header line of its answers.
+    static InstallerSource of(const std::string& requestUrl,
+                              const std::vector<ResponseHeader>& headers);
+};
+
+struct LaunchGateInput {
+    std::string installerPath;  // UTF-8
+    InstallerSource source;
+    ProxySettings proxy;
+    // Empty: any publisher, as when the build pins none.
+    std::string pinnedPublisher;
+    // Required: ends a check under way, with neither start nor box.
+    const std::atomic<bool>* stopFlag = nullptr;
+};
+
+struct LaunchGateResult {
+    // The installer, held open since it was checked; set when it may start.
+    std::unique_ptr<platform::ReadOnlyFile> installer;
+    // The error box's text when it may not (the file is gone then); none when
+    // the stop flag ended the check, or when it may start.
+    std::optional<std::wstring> boxText;
+};
+
+// Decides whether the downloaded, closed installer may be started: it is
+// opened once, its digest compared with the announced one (if any) and its
+// publisher's signature checked (if the build pins one), all through that
+// handle, which the result then holds for the start. A refused installer is
+// deleted; the cause goes to the diagnostic log (and stderr), what was
+// verified to the log. Setup worker thread, after the download thread has
+// ended.
+LaunchGateResult passLaunchGate(const LaunchGateInput& input);

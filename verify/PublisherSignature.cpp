@@ -1,0 +1,50 @@
+#include "verify/PublisherSignature.h"
+
+#include <curl/curl.h>
+
+#include <optional>
+
+#include "net/SingleRequest.h"
+#include "verify/BoundedTextSink.h"
+#include "verify/MinisignSignature.h"
+#include "verify/SignatureAddress.h"
+
+namespace {
+
+PublisherCheck refused(std::string detail) { return {false, false, std::move(detail)}; }
+
+}  // namespace
+
+PublisherCheck checkPublisherSignature(const platform::ReadOnlyFile& installer,
+                                       const std::string& pinnedPublisher,
+                                       const InstallerOrigin& origin,
+                                       const std::atomic<bool>& stop) {
+    const std::optional<MinisignPublicKey> key = parseMinisignPublicKey(pinnedPublisher);
+    // A build whose pin cannot be read trusts nobody rather than everybody.
+    if (!key) return refused("the pinned publisher key is not a minisign public key");
+    const std::optional<std::string> address = signatureAddress(origin.url);
+    if (!address) return refused("no signature address for " + origin.url);
+
+    BoundedTextSink body(kMaxSignatureFileBytes);
+    std::string errorText;
+    RequestControl control;
+    control.stopFlag = &stop;
+    const std::int32_t result =
+        sendRequest(*address, {}, origin.proxy, body, errorText, false, control);
+    if (result == CURLE_ABORTED_BY_CALLBACK && stop) return {false, true, "stopped"};
+    if (body.overflowed()) {
+        return refused(*address + " is larger than a signature (over " +
+                       std::to_string(kMaxSignatureFileBytes) + " bytes)");
+    }
+    if (result != CURLE_OK) {
+        return refused("no signature at " + *address + " (" + std::to_string(result) + ": " +
+                       errorText + ")");
+    }
+    std::string error;
+    const std::optional<MinisignSignature> signature = parseMinisignSignature(body.text(), error);
+    if (!signature) return refused(*address + ": " + error);
+    error = verifyMinisignSignature(installer, *signature, *key, &stop);
+    if (error == "stopped" && stop) return {false, true, error};
+    if (!error.empty()) return refused(error);
+    return {true, false, "signed with the pinned key " + minisignKeyIdText(key->keyId)};
+}
