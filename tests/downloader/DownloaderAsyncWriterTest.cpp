@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "SmallDisk.h"
 #include "downloader/DownloaderAsyncWriter.h"
@@ -60,6 +61,32 @@ TEST_F(WriterTest, ReadBackSeesQueuedBytesAndSurvivesTheEndOfTheFile) {
     writer.stop();
     EXPECT_FALSE(writer.failed());
     EXPECT_EQ(content(), "xy..abcd........");
+}
+
+// A resume point claims the parts queued before it: its action must see
+// them in the file, and never run once a write before it has failed.
+TEST_F(WriterTest, AnActionRunsOnlyAfterEveryEarlierWriteReachedTheFile) {
+    std::vector<std::string> seen;
+    DownloaderAsyncWriter writer(&m_file);
+    writer.start();
+    writer.write(0, 4, bytesOf("aaaa"));
+    writer.afterEarlierWrites([&] { seen.push_back(testsupport::readFile(m_path)); });
+    writer.write(8, 4, bytesOf("bbbb"));
+    boost::shared_array<char> buffer;
+    ASSERT_EQ(writer.readPart(buffer, 8, 4), 4);  // writes the queue out from this thread
+    writer.afterEarlierWrites([&] { seen.push_back(testsupport::readFile(m_path)); });
+    writer.stop();
+    writer.afterEarlierWrites([&] { seen.push_back("after stop"); });
+    EXPECT_EQ(seen, (std::vector<std::string>{"aaaa............", "aaaa....bbbb...."}));
+
+    std::fstream closed;
+    DownloaderAsyncWriter failing(&closed);
+    failing.start();
+    failing.write(0, 1, bytesOf("x"));
+    failing.afterEarlierWrites([&] { seen.push_back("after a failure"); });
+    failing.stop();
+    EXPECT_TRUE(failing.failed());
+    EXPECT_EQ(seen.size(), 2u);
 }
 
 TEST_F(WriterTest, AStreamThatIsNotOpenIsAFailure) {
