@@ -161,7 +161,8 @@ void Downloader::download() {
         {
             DownloaderAsyncWriter writer(&file);
             writer.start();
-            m_lastResumePoint = std::chrono::steady_clock::now();
+            // The first verified parts make a resume point at once.
+            m_lastResumePoint = std::chrono::steady_clock::now() - kResumePointInterval;
             m_lastError = downloadFromAddresses(&writer);
             saveResumePoint(&writer, true);
             writer.stop();

@@ -67,9 +67,10 @@ void DownloaderAsyncWriter::afterEarlierWrites(std::function<void()> action) {
     WriteTask task;
     task.afterEarlierWrites = std::move(action);
     m_queue.push_back(std::move(task));
-    if (m_queue.size() >= 2) {
-        m_condition.notify_one();
-    }
+    // Not held back like a single write: a resume point is wanted now, and
+    // the transfer that would queue the next task may hang.
+    ++m_queuedActions;
+    m_condition.notify_one();
 }
 
 std::int32_t DownloaderAsyncWriter::readPart(boost::shared_array<char>& buffer, std::int32_t offset,
@@ -110,10 +111,12 @@ void DownloaderAsyncWriter::run() {
         if (m_file == nullptr || !m_file->is_open()) {
             m_failed = true;
             m_queue.clear();
+            m_queuedActions = 0;
             return;
         }
         for (;;) {
-            m_condition.wait(lock, [this] { return m_stopped || m_queue.size() >= 2; });
+            m_condition.wait(
+                lock, [this] { return m_stopped || m_queue.size() >= 2 || m_queuedActions > 0; });
             writeQueueLocked(lock);
             if (m_stopped) {
                 return;
@@ -133,6 +136,9 @@ void DownloaderAsyncWriter::writeQueueLocked(boost::unique_lock<boost::mutex>& l
     while (!m_queue.empty()) {
         const WriteTask task = std::move(m_queue.front());
         m_queue.pop_front();
+        if (task.afterEarlierWrites) {
+            --m_queuedActions;
+        }
         if (m_failed || m_file == nullptr) {
             continue;
         }

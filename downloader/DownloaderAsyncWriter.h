@@ -57,7 +57,8 @@ public:
                           std::int32_t length);
 
     // Queues `action` to run, on whichever thread writes the queue out, once
-    // every task queued before it is written and the stream flushed; the
+    // every task queued before it is written and the stream flushed (the
+    // thread wakes for it at once, without waiting for a second task); the
     // writer's lock is not held while it runs, so transfers go on meanwhile.
     // Dropped after stop() or a failure, like a write: an action never runs
     // after a write it follows has failed.
@@ -83,6 +84,8 @@ private:
     bool m_stopped = false;
     std::atomic<bool> m_failed{false};
     std::deque<WriteTask> m_queue;
+    // Actions in m_queue; the thread wakes for any.
+    std::size_t m_queuedActions = 0;
     // Written arrays that no one else holds, for handOver() to return.
     std::vector<boost::shared_array<char>> m_spare;
     std::size_t m_spareCapacity = 0;
