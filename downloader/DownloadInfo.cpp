@@ -4,6 +4,8 @@
 #include <boost/filesystem/fstream.hpp>
 #include <boost/locale/encoding_utf.hpp>
 #include <cmath>
+#include <set>
+#include <sstream>
 
 #include "downloader/FilePath.h"
 
@@ -47,6 +49,57 @@ private:
     }
 
     std::ostream& m_out;
+};
+
+// Reads the record's items in order; once one runs past the end, every
+// later item reads as empty and ok() turns false.
+class RecordReader {
+public:
+    explicit RecordReader(std::string_view bytes) : m_bytes(bytes) {}
+
+    bool ok() const { return m_ok; }
+    std::size_t remaining() const { return m_bytes.size() - m_next; }
+
+    std::int32_t int32() {
+        const std::string_view bytes = take(4);
+        if (bytes.size() != 4) return 0;
+        std::uint32_t bits = 0;
+        for (std::size_t i = 0; i < 4; ++i) {
+            bits |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) << (8 * i);
+        }
+        return static_cast<std::int32_t>(bits);
+    }
+
+    std::string text() {
+        const std::int32_t length = int32();
+        return std::string(take(length));
+    }
+
+    std::wstring wideText() {
+        const std::int32_t length = int32();
+        const std::string_view bytes = take(length < 0 || length > INT32_MAX / 2 ? -1 : 2 * length);
+        std::u16string units;
+        for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+            units.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                                  static_cast<unsigned char>(bytes[i + 1]) << 8));
+        }
+        return boost::locale::conv::utf_to_utf<wchar_t>(units);
+    }
+
+private:
+    std::string_view take(std::int64_t count) {
+        if (!m_ok || count < 0 || static_cast<std::uint64_t>(count) > remaining()) {
+            m_ok = false;
+            return {};
+        }
+        const std::string_view bytes = m_bytes.substr(m_next, static_cast<std::size_t>(count));
+        m_next += bytes.size();
+        return bytes;
+    }
+
+    std::string_view m_bytes;
+    std::size_t m_next = 0;
+    bool m_ok = true;
 };
 
 }  // namespace
@@ -198,7 +251,15 @@ bool DownloadInfo::save(const std::wstring& path) const {
     if (!file.is_open()) {
         return false;
     }
-    RecordWriter record(file);
+    const std::string bytes = recordBytes();
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    file.flush();
+    return static_cast<bool>(file);
+}
+
+std::string DownloadInfo::recordBytes() const {
+    std::ostringstream out;
+    RecordWriter record(out);
     record.text(m_resourcePath);
     record.text(m_fileTag);
     record.wideText(m_destFilePath);
@@ -216,6 +277,66 @@ bool DownloadInfo::save(const std::wstring& path) const {
     for (const std::string& url : m_baseUrls) {
         record.text(url);
     }
-    file.flush();
-    return record.ok();
+    return out.str();
+}
+
+std::optional<DownloadInfo> DownloadInfo::fromRecordBytes(std::string_view bytes,
+                                                          std::string& error) {
+    RecordReader record(bytes);
+    DownloadInfo info;
+    info.m_resourcePath = record.text();
+    info.m_fileTag = record.text();
+    info.m_destFilePath = record.wideText();
+    info.m_partSize = record.int32();
+    info.m_totalSize = record.int32();
+    info.m_maxWorkersCount = record.int32();
+    if (!record.ok()) {
+        error = "the record is cut short";
+        return std::nullopt;
+    }
+    if (info.m_partSize <= 0 || info.m_totalSize <= 0 || info.m_maxWorkersCount <= 0 ||
+        info.m_maxWorkersCount > kWorkerSlots) {
+        error = "the record's sizes are out of range";
+        return std::nullopt;
+    }
+    const std::int32_t workers = info.workersCount();
+    for (std::int32_t i = 0; i < workers; ++i) {
+        info.m_savedLengths[static_cast<std::size_t>(i)] = record.int32();
+    }
+    for (std::int32_t i = 0; i < workers; ++i) {
+        info.m_currentParts[static_cast<std::size_t>(i)].store(record.int32());
+    }
+    const std::int32_t urls = record.int32();
+    // Each address takes at least its length field: a count beyond that is
+    // a lie, not a reason to reserve memory.
+    if (!record.ok() || urls < 0 || static_cast<std::size_t>(urls) > record.remaining() / 4) {
+        error = "the record's address list is out of range";
+        return std::nullopt;
+    }
+    for (std::int32_t i = 0; i < urls; ++i) {
+        info.m_baseUrls.push_back(record.text());
+    }
+    if (!record.ok() || record.remaining() != 0) {
+        error = record.ok() ? "the record has bytes after its end" : "the record is cut short";
+        return std::nullopt;
+    }
+    if (!info.isValid()) {
+        error = "the record names no file or address";
+        return std::nullopt;
+    }
+    // Workers past the last part count up from it, one each.
+    const std::int32_t parts = info.partsCount();
+    std::set<std::int32_t> held;
+    for (std::int32_t i = 0; i < workers; ++i) {
+        const std::int32_t part = info.currentPart(i);
+        const std::int32_t saved = info.savedLength(i);
+        const bool inRange = part >= 0 && part < parts + workers && held.insert(part).second;
+        const std::int32_t savedLimit = part < parts ? info.partLength(part) : 1;
+        if (!inRange || saved < 0 || saved >= savedLimit) {
+            error = "worker " + std::to_string(i) + " of the record holds part " +
+                    std::to_string(part) + " with " + std::to_string(saved) + " bytes saved";
+            return std::nullopt;
+        }
+    }
+    return info;
 }

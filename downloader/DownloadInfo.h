@@ -3,7 +3,9 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The state of one download: what to fetch, how it is cut into parts and how
@@ -66,6 +68,14 @@ public:
     // the file cannot be created or a write fails, which may leave a
     // shortened file behind.
     bool save(const std::wstring& path) const;
+    // The bytes save() writes.
+    std::string recordBytes() const;
+    // Reads back what recordBytes() wrote. Nothing, with `error` saying why,
+    // unless every length lies within the bytes and nothing is left over,
+    // the record isValid(), its sizes can cut the file into parts and each
+    // worker's part and saved length lie in range: a record read back is a
+    // state the download could have been in.
+    static std::optional<DownloadInfo> fromRecordBytes(std::string_view bytes, std::string& error);
 
 private:
     std::string m_resourcePath;

@@ -22,6 +22,8 @@
 #include "downloader/DownloaderAsyncWriter.h"
 #include "downloader/DownloaderLog.h"
 #include "downloader/FilePath.h"
+#include "downloader/ResumeState.h"
+#include "platform/DurableFiles.h"
 
 namespace {
 
@@ -33,6 +35,12 @@ std::wstring logFilePathFromEnvironment() {
     const char* path = std::getenv(kLogFileVariable);
     return path == nullptr ? std::wstring() : boost::locale::conv::utf_to_utf<wchar_t>(path);
 }
+
+// How much a crash may cost: at most this much transfer time is fetched
+// again. Each resume point syncs the installer's data to the disk.
+constexpr std::chrono::seconds kResumePointInterval(1);
+
+std::string utf8(const std::wstring& text) { return boost::locale::conv::utf_to_utf<char>(text); }
 
 // "<what> <path>: <system error>", from errno as the failed call left it.
 std::string systemFailure(const std::string& what, const std::wstring& path) {
@@ -55,6 +63,11 @@ DownloadInfo& Downloader::downloadInfo() { return m_downloadInfo; }
 void Downloader::setTempFilePath(std::wstring path) { m_tempFilePath = std::move(path); }
 std::wstring Downloader::tempFilePath() const { return m_tempFilePath; }
 void Downloader::setRequestLimits(const RequestLimits& limits) { m_limits = limits; }
+
+void Downloader::setResumeState(std::wstring statePath, std::string validator) {
+    m_resumeStatePath = std::move(statePath);
+    m_resumeValidator = std::move(validator);
+}
 
 void Downloader::beginDownload() {
     DownloaderLog::line("beginDownload()");
@@ -143,11 +156,15 @@ void Downloader::download() {
         if (!m_downloadInfo.save(m_tempFilePath)) {
             return;
         }
+        setDownloadedBytes(m_downloadInfo.committedSize());
         bool written = false;
         {
             DownloaderAsyncWriter writer(&file);
             writer.start();
+            // The first verified parts make a resume point at once.
+            m_lastResumePoint = std::chrono::steady_clock::now() - kResumePointInterval;
             m_lastError = downloadFromAddresses(&writer);
+            saveResumePoint(&writer, true);
             writer.stop();
             written = !writer.failed();
             file.close();
@@ -158,6 +175,7 @@ void Downloader::download() {
             // trusted by a resume, and nothing may report the file complete.
             m_writeFailed = true;
             m_downloadInfo.resetParts();
+            (void)forgetResumeState();  // logged; the next run verifies what it resumes
             DownloaderLog::line("Error: couldn't write dest file");
             (void)m_downloadInfo.save(m_tempFilePath);  // best effort; the disk may be full
             return;
@@ -175,7 +193,52 @@ bool Downloader::prepareDestFile() {
     if (!keepParts) {
         m_downloadInfo.resetParts();
     }
+    bool resumed = m_downloadInfo.committedSize() > 0;
+    for (std::int32_t i = 0; i < m_downloadInfo.workersCount(); ++i) {
+        resumed = resumed || m_downloadInfo.savedLength(i) > 0;
+    }
+    m_ifRange = resumed ? m_resumeValidator : std::string();
+    // No state may outlive the bytes it describes: it goes before any of
+    // them is written again.
+    if (!resumed && !forgetResumeState()) {
+        return false;
+    }
     return destFileMatches() || allocateDestFile();
+}
+
+bool Downloader::forgetResumeState() {
+    if (m_resumeStatePath.empty()) {
+        return true;
+    }
+    const std::string error = platform::removeFileDurably(utf8(m_resumeStatePath));
+    if (!error.empty()) {
+        DownloaderLog::failure(error);
+    }
+    return error.empty();
+}
+
+void Downloader::saveResumePoint(DownloaderAsyncWriter* writer, bool now) {
+    if (m_resumeStatePath.empty() || m_resumeValidator.empty()) {
+        return;
+    }
+    const auto time = std::chrono::steady_clock::now();
+    if (!now && time - m_lastResumePoint < kResumePointInterval) {
+        return;
+    }
+    m_lastResumePoint = time;
+    // Taken now, on the download thread: it claims only the parts queued so
+    // far, which the writer writes before it runs the action.
+    const std::string state = encodeResumeState({m_resumeValidator, m_downloadInfo});
+    writer->afterEarlierWrites(
+        [destination = utf8(m_downloadInfo.destFilePath()), path = utf8(m_resumeStatePath), state] {
+            std::string error = platform::syncFileData(destination);
+            if (error.empty()) {
+                error = platform::replaceFileDurably(path, state);
+            }
+            if (!error.empty()) {
+                DownloaderLog::line("Error: no resume point saved: " + error);
+            }
+        });
 }
 
 bool Downloader::destFileMatches() const {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <boost/thread/mutex.hpp>
 #include <boost/thread/thread.hpp>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -55,6 +56,13 @@ public:
     // failed transfer, which is retried.
     void setRequestLimits(const RequestLimits& limits);
 
+    // Keeps a resume state at statePath (downloader/ResumeState.h) for a
+    // later run, under the server's validator of the file. An empty
+    // validator keeps none, and an empty path (the default) leaves any file
+    // alone. A download that does not continue earlier progress removes the
+    // state before it writes anything.
+    void setResumeState(std::wstring statePath, std::string validator);
+
     // Starts the download thread, unless no record path is set. A session
     // whose thread has ended may be started again; it resumes from its record.
     void beginDownload();
@@ -84,6 +92,11 @@ private:
     // The file is resumed from, or created anew; false when it cannot be.
     bool prepareDestFile();
     bool allocateDestFile();
+    // Removes the resume state; false, with the cause logged, when it stays.
+    bool forgetResumeState();
+    // Queues a resume point behind the parts handed to the writer so far:
+    // when `now`, or when the last one is older than kResumePointInterval.
+    void saveResumePoint(DownloaderAsyncWriter* writer, bool now);
     bool destFileMatches() const;
     DownloadError downloadFromAddresses(DownloaderAsyncWriter* writer);
     // The stop request of the caller, or a writer that can no longer write.
@@ -119,6 +132,12 @@ private:
 
     DownloadInfo m_downloadInfo;
     std::wstring m_tempFilePath;
+    std::wstring m_resumeStatePath;
+    std::string m_resumeValidator;
+    // The If-Range value of this download's part requests; empty unless it
+    // continues earlier progress.
+    std::string m_ifRange;
+    std::chrono::steady_clock::time_point m_lastResumePoint;
     ProxySettings m_proxy;
     RequestLimits m_limits;
     std::wstring m_logFilePath;

@@ -32,7 +32,7 @@ void DownloaderAsyncWriter::write(std::int32_t offset, std::int32_t length,
     if (m_stopped || m_failed) {
         return;
     }
-    m_queue.push_back(WriteTask{copy, offset, length});
+    m_queue.push_back(WriteTask{copy, offset, length, 0, {}});
     if (m_queue.size() >= 2) {
         m_condition.notify_one();
     }
@@ -43,7 +43,7 @@ boost::shared_array<char> DownloaderAsyncWriter::handOver(std::int32_t offset, s
                                                           std::size_t capacity) {
     boost::unique_lock<boost::mutex> lock(m_mutex);
     if (length >= 0 && !m_stopped && !m_failed) {
-        m_queue.push_back(WriteTask{std::move(buffer), offset, length, capacity});
+        m_queue.push_back(WriteTask{std::move(buffer), offset, length, capacity, {}});
         if (m_queue.size() >= 2) {
             m_condition.notify_one();
         }
@@ -59,13 +59,27 @@ boost::shared_array<char> DownloaderAsyncWriter::handOver(std::int32_t offset, s
     return boost::shared_array<char>(new char[capacity]);
 }
 
+void DownloaderAsyncWriter::afterEarlierWrites(std::function<void()> action) {
+    boost::unique_lock<boost::mutex> lock(m_mutex);
+    if (m_stopped || m_failed) {
+        return;
+    }
+    WriteTask task;
+    task.afterEarlierWrites = std::move(action);
+    m_queue.push_back(std::move(task));
+    // Not held back like a single write: a resume point is wanted now, and
+    // the transfer that would queue the next task may hang.
+    ++m_queuedActions;
+    m_condition.notify_one();
+}
+
 std::int32_t DownloaderAsyncWriter::readPart(boost::shared_array<char>& buffer, std::int32_t offset,
                                              std::int32_t length) {
     boost::unique_lock<boost::mutex> lock(m_mutex);
     buffer.reset(new char[static_cast<std::size_t>(std::max(length, 0))]);
     // A part saved when the last transfer ended early may still be queued;
     // reading the file under it would return its older bytes.
-    writeQueueLocked();
+    writeQueueLocked(lock);
     if (m_failed || m_file == nullptr || length <= 0) {
         return 0;
     }
@@ -97,11 +111,13 @@ void DownloaderAsyncWriter::run() {
         if (m_file == nullptr || !m_file->is_open()) {
             m_failed = true;
             m_queue.clear();
+            m_queuedActions = 0;
             return;
         }
         for (;;) {
-            m_condition.wait(lock, [this] { return m_stopped || m_queue.size() >= 2; });
-            writeQueueLocked();
+            m_condition.wait(
+                lock, [this] { return m_stopped || m_queue.size() >= 2 || m_queuedActions > 0; });
+            writeQueueLocked(lock);
             if (m_stopped) {
                 return;
             }
@@ -113,14 +129,32 @@ void DownloaderAsyncWriter::run() {
     }
 }
 
-void DownloaderAsyncWriter::writeQueueLocked() {
+void DownloaderAsyncWriter::writeQueueLocked(boost::unique_lock<boost::mutex>& lock) {
     if (m_queue.empty()) {
         return;
     }
     while (!m_queue.empty()) {
         const WriteTask task = std::move(m_queue.front());
         m_queue.pop_front();
+        if (task.afterEarlierWrites) {
+            --m_queuedActions;
+        }
         if (m_failed || m_file == nullptr) {
+            continue;
+        }
+        if (task.afterEarlierWrites) {
+            if (!m_file->flush()) {
+                m_failed = true;
+                continue;
+            }
+            // Taken before the queue's lock is let go: a readPart() meanwhile
+            // may write later tasks on the download thread, but runs a later
+            // action only after this one.
+            boost::unique_lock<boost::mutex> actionLock(m_actionMutex);
+            lock.unlock();
+            task.afterEarlierWrites();
+            actionLock.unlock();
+            lock.lock();
             continue;
         }
         m_file->seekp(task.offset, std::ios::beg);

@@ -8,15 +8,18 @@
 #include <cstdint>
 #include <deque>
 #include <fstream>
+#include <functional>
 #include <vector>
 
-// One queued write; the task owns its copy of the bytes.
+// One queued write; the task owns its copy of the bytes. A task with an
+// action instead runs it once everything queued before it is written.
 struct WriteTask {
     boost::shared_array<char> data;
     std::int32_t offset = 0;
     std::int32_t length = 0;
     // The size of `data` when it may be recycled once written, else 0.
     std::size_t capacity = 0;
+    std::function<void()> afterEarlierWrites;
 };
 
 // Writes parts of the destination file on a thread of its own, so that disk
@@ -53,6 +56,14 @@ public:
     std::int32_t readPart(boost::shared_array<char>& buffer, std::int32_t offset,
                           std::int32_t length);
 
+    // Queues `action` to run, on whichever thread writes the queue out, once
+    // every task queued before it is written and the stream flushed (the
+    // thread wakes for it at once, without waiting for a second task); the
+    // writer's lock is not held while it runs, so transfers go on meanwhile.
+    // Dropped after stop() or a failure, like a write: an action never runs
+    // after a write it follows has failed.
+    void afterEarlierWrites(std::function<void()> action);
+
     // Writes what is queued, flushes and joins the thread. Once it has
     // returned, every accepted task is in the file unless failed() says
     // otherwise. A second call does nothing.
@@ -65,17 +76,23 @@ public:
 
 private:
     void run();
-    // Requires m_mutex. Writes out the whole queue in order and flushes once.
-    void writeQueueLocked();
+    // Requires `lock` on m_mutex. Writes out the whole queue in order and
+    // flushes once; releases the lock while an action runs.
+    void writeQueueLocked(boost::unique_lock<boost::mutex>& lock);
 
     std::fstream* m_file;
     bool m_stopped = false;
     std::atomic<bool> m_failed{false};
     std::deque<WriteTask> m_queue;
+    // Actions in m_queue; the thread wakes for any.
+    std::size_t m_queuedActions = 0;
     // Written arrays that no one else holds, for handOver() to return.
     std::vector<boost::shared_array<char>> m_spare;
     std::size_t m_spareCapacity = 0;
     boost::mutex m_mutex;
+    // Held while an action runs, taken while m_mutex is held and never the
+    // other way round: actions run one at a time, in queue order.
+    boost::mutex m_actionMutex;
     boost::condition_variable m_condition;
     boost::thread m_thread;
 };

@@ -134,6 +134,7 @@ DownloadError Downloader::downloadFromUrl(DownloaderAsyncWriter* writer, std::st
         DownloaderLog::line("downloadInfo().save(tempFilePath());");
         const bool saved = m_downloadInfo.save(m_tempFilePath);
         DownloaderLog::line(boost::format("value=%d") % (saved ? 1 : 0));
+        saveResumePoint(writer, false);
         transfer.firstIteration = false;
     }
 
@@ -161,6 +162,9 @@ bool Downloader::setUpTransfer(TransferState& transfer, const std::string& addre
         options.followRedirects = true;
         options.limits = m_limits;
         options.stopFlag = &m_stopped;
+        if (!m_ifRange.empty()) {
+            options.extraHeaderLines.push_back("If-Range: " + m_ifRange);
+        }
         options.headerRecord = record.get();
         options.bodyCallback = &Downloader::writeCallback;
         options.bodyData = record.get();

@@ -3,6 +3,7 @@
 #include <boost/filesystem/operations.hpp>
 
 #include "downloader/DownloaderLog.h"
+#include "downloader/ResumeState.h"
 #include "setup/ErrorClass.h"
 #include "setup/UiText.h"
 #include "verify/FileDigest.h"
@@ -56,7 +57,8 @@ std::optional<std::string> digestMismatch(const LaunchGateInput& input,
 
 InstallerSource InstallerSource::of(const std::string& requestUrl,
                                     const std::vector<ResponseHeader>& headers) {
-    return {finalAddress(requestUrl, headers).value_or(requestUrl), announcedDigest(headers)};
+    return {finalAddress(requestUrl, headers).value_or(requestUrl), announcedDigest(headers),
+            resumeValidator(headers)};
 }
 
 LaunchGateResult passLaunchGate(const LaunchGateInput& input) {

@@ -16,6 +16,8 @@ struct InstallerSource {
     // The final address of the size request's redirect chain.
     std::string url;
     DigestAnnouncement digest;
+    // What a later run compares before it resumes (resumeValidator).
+    std::string validator;
 
     // From the request's address and every header line of its answers.
     static InstallerSource of(const std::string& requestUrl,

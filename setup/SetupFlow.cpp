@@ -15,6 +15,7 @@
 #include "app/InstalledProduct.h"
 #include "app/ProductCatalog.h"
 #include "downloader/DownloaderLog.h"
+#include "downloader/ResumeState.h"
 #include "net/SingleRequest.h"
 #include "platform/PathSeparator.h"
 #include "platform/ShellOpen.h"
@@ -111,6 +112,12 @@ void SetupFlow::runSetup(CUpdateProgressDlg& dialog) {
     downloader.setProxy(proxy);
     downloader.setDownloadInfo(info);
     downloader.setTempFilePath(m_recordPath);
+    downloader.setResumeState(resumeStatePath(m_recordPath), m_installerSource.validator);
+    if (info.isComplete()) {
+        // An earlier run left the whole file, and the server still has it.
+        finishDownload(dialog, proxy);
+        return;
+    }
     downloader.beginDownload();
     if (dialog.stopRequested()) {
         downloader.stop();
@@ -217,9 +224,18 @@ DownloadInfo SetupFlow::prepareDownload(const CUpdateProgressDlg& dialog, const 
     // corrupt them, or start an installer still being written.
     if (!m_recordLock) m_recordLock = platform::FileLock::tryLock(toUtf8(m_recordPath));
     if (!m_recordLock) throw std::runtime_error("another copy of the stub is downloading");
-    // A fresh record never resumes, so the old installer holds nothing to
-    // keep; removing it means an installer still running from it keeps its
-    // own file instead of being overwritten in place.
+
+    std::string why;
+    if (std::optional<DownloadInfo> earlier = resumableDownload(
+            info, m_installerSource.validator, resumeStatePath(m_recordPath), why)) {
+        DownloaderLog::line("resuming " + toUtf8(installer) + " with " +
+                            std::to_string(earlier->committedSize()) + " bytes done");
+        return *earlier;
+    }
+    DownloaderLog::line("starting " + toUtf8(installer) + " afresh: " + why);
+    // The old installer holds nothing to keep then; removing it means an
+    // installer still running from it keeps its own file instead of being
+    // overwritten in place.
     boost::system::error_code ignored;  // the downloader reports a file it cannot create
     boost::filesystem::remove(boost::filesystem::path(toUtf8(installer)), ignored);
     return info;
@@ -233,9 +249,7 @@ void SetupFlow::pollDownload(CUpdateProgressDlg& dialog, const ProxySettings& pr
         // complete only once the download thread has ended with it closed.
         if (!downloader.isRunning()) {
             if (downloader.isFinished()) {
-                if (!admitInstaller(dialog, proxy)) return;
-                m_downloadFinished = true;
-                dialog.postMessage(makeProgressMessage(100, L""));
+                finishDownload(dialog, proxy);
             } else {
                 DownloaderLog::failure("the download of " +
                                        toUtf8(downloader.downloadInfo().destFilePath()) +
@@ -253,6 +267,12 @@ void SetupFlow::pollDownload(CUpdateProgressDlg& dialog, const ProxySettings& pr
             return;
         }
     }
+}
+
+void SetupFlow::finishDownload(CUpdateProgressDlg& dialog, const ProxySettings& proxy) {
+    if (!admitInstaller(dialog, proxy)) return;
+    m_downloadFinished = true;
+    dialog.postMessage(makeProgressMessage(100, L""));
 }
 
 bool SetupFlow::admitInstaller(CUpdateProgressDlg& dialog, const ProxySettings& proxy) {

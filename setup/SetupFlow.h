@@ -84,6 +84,8 @@ private:
     DownloadInfo prepareDownload(const CUpdateProgressDlg& dialog, const std::string& url,
                                  std::int32_t size);
     void pollDownload(CUpdateProgressDlg& dialog, const ProxySettings& proxy);
+    // The file is complete: starts it once admitted, or shows why not.
+    void finishDownload(CUpdateProgressDlg& dialog, const ProxySettings& proxy);
     // After the download thread has ended with the file complete: true when
     // the installer passed the launch gate and is held for the start; false
     // after its error box, or when the user's close ended the check.

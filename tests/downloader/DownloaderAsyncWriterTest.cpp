@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "SmallDisk.h"
 #include "downloader/DownloaderAsyncWriter.h"
 #include "support/Sandbox.h"
+#include "support/WaitFor.h"
 
 namespace {
 
@@ -60,6 +64,45 @@ TEST_F(WriterTest, ReadBackSeesQueuedBytesAndSurvivesTheEndOfTheFile) {
     writer.stop();
     EXPECT_FALSE(writer.failed());
     EXPECT_EQ(content(), "xy..abcd........");
+}
+
+// A resume point claims the parts queued before it: its action must see
+// them in the file, run without waiting for a next task (the transfer that
+// would send one may hang), and never run once a write before it failed.
+TEST_F(WriterTest, AnActionRunsAtOnceButOnlyAfterEveryEarlierWriteReachedTheFile) {
+    std::mutex mutex;
+    std::vector<std::string> seen;
+    const auto record = [&](const std::string& what) {
+        return [&, what] {
+            const std::lock_guard<std::mutex> lock(mutex);
+            seen.push_back(what.empty() ? testsupport::readFile(m_path) : what);
+        };
+    };
+    const auto count = [&] {
+        const std::lock_guard<std::mutex> lock(mutex);
+        return seen.size();
+    };
+    DownloaderAsyncWriter writer(&m_file);
+    writer.start();
+    writer.write(0, 4, bytesOf("aaaa"));
+    writer.afterEarlierWrites(record(""));
+    ASSERT_TRUE(testsupport::waitFor([&] { return count() == 1; }, std::chrono::seconds(10)));
+    writer.write(8, 4, bytesOf("bbbb"));
+    boost::shared_array<char> buffer;
+    ASSERT_EQ(writer.readPart(buffer, 8, 4), 4);
+    writer.afterEarlierWrites(record(""));
+    writer.stop();
+    writer.afterEarlierWrites(record("after stop"));
+    EXPECT_EQ(seen, (std::vector<std::string>{"aaaa............", "aaaa....bbbb...."}));
+
+    std::fstream closed;
+    DownloaderAsyncWriter failing(&closed);
+    failing.start();
+    failing.write(0, 1, bytesOf("x"));
+    failing.afterEarlierWrites(record("after a failure"));
+    failing.stop();
+    EXPECT_TRUE(failing.failed());
+    EXPECT_EQ(count(), 2u);
 }
 
 TEST_F(WriterTest, AStreamThatIsNotOpenIsAFailure) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "DownloaderTestSupport.h"
+#include "downloader/ResumeState.h"
 #include "support/FaultServer.h"
 #include "support/Minisign.h"
 #include "support/Process.h"
@@ -111,6 +112,43 @@ TEST(FetchTool, WritesTheDiagnosticLogOnlyWhenAsked) {
     const auto quiet = runProcess({WEBSETUP_FETCH_PATH, sandbox.file("quiet.bin"), url});
     ASSERT_EQ(quiet.exitCode, 0) << quiet.err;
     EXPECT_EQ(testsupport::readFile(log), lines);
+}
+
+// Killed while its last part hangs, websetup-fetch leaves a resume state;
+// run again with the same record, it fetches only the parts not in it.
+TEST(FetchTool, ASecondRunWithTheSameRecordResumesWhatTheFirstCommitted) {
+    const TestServers servers;
+    const FaultServer fault(servers);
+    testsupport::Sandbox sandbox;
+    const std::string source =
+        (servers.servedDir() / TestServers::standardFile(2 * P + 100)).string();
+    const std::string id = FaultServer::uniqueId("fetchResume");
+    const FaultRule honest = FaultRule().file(source).header("ETag: \"v1\"");
+    fault.setScenario(id, {FaultRule().onRangeStart(2 * P).stall(-1), honest});
+    const std::string out = sandbox.file("out");
+    const auto killed = runProcess(
+        {"/usr/bin/timeout", "-s", "KILL", "3", WEBSETUP_FETCH_PATH, out, fault.url(id)});
+    ASSERT_EQ(killed.exitCode, -9) << killed.err;  // timeout(1) ends itself by the same signal
+    std::string error;
+    const auto state = decodeResumeState(testsupport::readFile(out + ".record.resume"), error);
+    ASSERT_TRUE(state) << error;
+    const std::int32_t committed = state->record.committedSize();
+    ASSERT_GT(committed, 0);
+
+    fault.setScenario(id, {honest});
+    const auto resumed = runProcess({WEBSETUP_FETCH_PATH, out, fault.url(id)});
+    EXPECT_EQ(resumed.exitCode, 0) << resumed.err;
+    EXPECT_NE(resumed.err.find("resuming with " + std::to_string(committed) + " of "),
+              std::string::npos)
+        << resumed.err;
+    EXPECT_EQ(testsupport::readFile(out), testsupport::readFile(source));
+    std::size_t ranges = 0;
+    for (const auto& request : fault.requests(id)) {
+        if (!request.hasHeader("Range")) continue;
+        ++ranges;
+        EXPECT_EQ(request.header("If-Range"), "\"v1\"");
+    }
+    EXPECT_EQ(ranges, static_cast<std::size_t>(3 - committed / P));
 }
 
 }  // namespace

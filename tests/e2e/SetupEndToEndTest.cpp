@@ -12,11 +12,13 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "StubRun.h"
+#include "downloader/ResumeState.h"
 #include "downloader/SmallDisk.h"
 #include "support/FaultServer.h"
 #include "support/Minisign.h"
@@ -35,6 +37,50 @@ using Args = std::vector<std::string>;
 
 constexpr std::size_t kInstallerSize = 1300000;  // three parts
 const std::string kClosing = "The program will be automatically closed!";
+
+// Bytes of the parts the record, or the resume state, at path counts as
+// done; -1 while there is none that reads back whole.
+std::int64_t committedInRecord(const std::string& path) {
+    std::error_code missing;
+    if (!fs::exists(path, missing)) return -1;
+    std::string error;
+    const auto record = DownloadInfo::fromRecordBytes(testsupport::readFile(path), error);
+    return record ? record->committedSize() : -1;
+}
+
+std::int64_t committedInResumeState(const std::string& path) {
+    std::error_code missing;
+    if (!fs::exists(path, missing)) return -1;
+    std::string error;
+    const auto state = decodeResumeState(testsupport::readFile(path), error);
+    return state ? state->record.committedSize() : -1;
+}
+
+// nginx numbers its connections as it accepts them: every connection
+// opened after this returns has a higher number than the one returned.
+long connectionNumberNow(const TestServers& servers) {
+    static int counter = 0;
+    const std::string marker =
+        "/files/1.bin?mark=" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
+    const std::uintmax_t from = servers.accessLogSize();
+    servers.fetch(servers.url(Endpoint::Http, marker));
+    const auto entries = servers.awaitAccessLog(from, marker, 1);
+    return entries.empty() ? -1 : entries.front().connection;
+}
+
+// Body bytes of the range requests for `name` that nginx answered on
+// connections numbered above `after`. A killed client's requests are logged
+// whenever nginx notices, so the log's position cannot separate two runs.
+std::int64_t rangeBytesServed(const TestServers& servers, long after, const std::string& name) {
+    std::int64_t bytes = 0;
+    for (const auto& entry : servers.accessLog()) {
+        if (entry.connection > after && !entry.range.empty() &&
+            entry.target().find(name) != std::string::npos) {
+            bytes += entry.bodyBytes;
+        }
+    }
+    return bytes;
+}
 
 class SetupEndToEnd : public ::testing::Test {
 protected:
@@ -66,6 +112,25 @@ protected:
 
     std::string installedCopy(const std::string& stem = "wren_kit") const {
         return machine.privateFolder() + "/" + stem + "_.exe";
+    }
+    std::string recordPath() const { return machine.privateFolder() + "/_.txt"; }
+    std::string resumeStatePath() const { return recordPath() + ".resume"; }
+
+    // Runs the stub until its record counts `committed` bytes as done, then
+    // closes it as a user does (Ctrl-C, then "Yes").
+    void runUntilCommittedThenClose(const std::string& stub,
+                                    const std::map<std::string, std::string>& env,
+                                    std::int64_t committed) {
+        e2e::TerminalRun run(machine.command(stub, env));
+        ASSERT_TRUE(
+            testsupport::waitFor([&] { return committedInRecord(recordPath()) == committed; }, 30s))
+            << run.output();
+        run.type("\x03");
+        ASSERT_TRUE(run.waitForOutput("Do you want to stop download process?", 10s))
+            << run.output();
+        ASSERT_TRUE(run.waitForOutput("> ", 10s)) << run.output();
+        run.type("1\r");
+        ASSERT_EQ(run.waitForExit(10s), 0) << run.output();
     }
 
     TestServers servers;
@@ -724,6 +789,117 @@ TEST_F(SetupEndToEnd, ClosingEndsAnyHangingRequestWithinASecond) {
         EXPECT_TRUE(machine.installerRuns().empty());
         EXPECT_EQ(run.output().find("Error"), std::string::npos) << run.output();
     }
+}
+
+// An interrupted download continues where it stopped only while the server
+// still has the same file; one that swaps the bytes under an unchanged tag is
+// caught by the digest it announces.
+TEST_F(SetupEndToEnd, ResumesOnlyWhileTheServersFileIsUnchanged) {
+    constexpr std::int64_t P = DownloadInfo::kDefaultPartSize;
+    const FaultServer fault(servers);
+    const std::string first =
+        machine.sandbox().writeFile("first", e2e::fakeInstaller(kInstallerSize));
+    std::string otherContent = testsupport::readFile(first);
+    otherContent[P + 10] ^= 0x01;  // padding of a part the first run completes: still runs
+    const std::string other = machine.sandbox().writeFile("other", otherContent);
+    const std::string otherDigest =
+        "Repr-Digest: sha-256=:" + testsupport::base64Digest("sha256", other) + ":";
+    const struct {
+        const char* name;
+        std::string served;  // on the second run, under `tag`
+        std::string tag;
+        bool announceDigest;
+        std::size_t rangesAsked;  // by the second run
+        std::string started;      // empty: nothing, and `box` instead
+        std::string box;
+    } cases[] = {
+        {"unchanged", first, "\"v1\"", false, 1, first, ""},
+        {"replaced under a new tag", other, "\"v2\"", false, 3, other, ""},
+        {"replaced under the same tag, with a digest", other, "\"v1\"", true, 1, "",
+         "Download Error (system code: 2002). " + kClosing},
+    };
+    const std::string stub = machine.stampedStub({"vid=1"});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        forgetInstallerRuns();
+        const std::string id = FaultServer::uniqueId("resume");
+        const auto env = environment(servers.faultUrl(true, "/s/" + id + "/file?"));
+        // The last of the three parts hangs until the user closes the stub.
+        fault.setScenario(id, {FaultRule().onRangeStart(2 * P).stall(-1),
+                               FaultRule().file(first).header("ETag: \"v1\"")});
+        runUntilCommittedThenClose(stub, env, 2 * P);
+        EXPECT_EQ(committedInResumeState(resumeStatePath()), 2 * P);
+
+        FaultRule second = FaultRule().file(c.served).header("ETag: " + c.tag);
+        if (c.announceDigest) second.header(otherDigest);
+        fault.setScenario(id, {second});
+        const auto result = machine.run(stub, env);
+        EXPECT_EQ(result.exitCode, 0);
+        std::size_t ranges = 0;
+        for (const auto& request : fault.requests(id)) {
+            if (!request.hasHeader("Range")) continue;
+            ++ranges;
+            // Only a resumed download conditions its parts on the old tag.
+            EXPECT_EQ(request.header("If-Range"), c.rangesAsked == 1 ? "\"v1\"" : "");
+        }
+        EXPECT_EQ(ranges, c.rangesAsked);
+        if (!c.started.empty()) {
+            EXPECT_EQ(machine.installerRuns().size(), 1u) << result.err;
+            EXPECT_EQ(testsupport::readFile(installedCopy()), testsupport::readFile(c.started));
+        } else {
+            EXPECT_NE(result.err.find(c.box + "\n"), std::string::npos) << result.err;
+            EXPECT_TRUE(machine.installerRuns().empty());
+            EXPECT_FALSE(fs::exists(installedCopy()));
+        }
+    }
+}
+
+// Killed at any moment (a seeded table of moments), the stub's next run
+// starts the exact installer, and fetches no part a resume point had
+// committed.
+TEST_F(SetupEndToEnd, KilledAtAnyMomentTheNextRunFinishesFetchingOnlyWhatIsMissing) {
+    constexpr std::size_t kSize = 16 * 1024 * 1024;  // 32 parts: three rounds of 12
+    std::mt19937 random(20261211);
+    std::uniform_int_distribution<int> moment(100, 2900);
+    const std::string stub = machine.stampedStub({"vid=1"});
+    int resumed = 0;
+    for (int run = 0; run < 5; ++run) {
+        const int killAfter = moment(random);
+        SCOPED_TRACE("killed " + std::to_string(killAfter) + " ms into the download");
+        forgetInstallerRuns();
+        // About a second a round: each connection gets 512 KiB/s.
+        const auto env = environment(serveInstaller("slow/512k", kSize));
+        {
+            e2e::TerminalRun first(machine.command(stub, env));
+            ASSERT_TRUE(first.waitForOutput("Progress: ", 30s)) << first.output();
+            first.waitForOutput("\x01never\x01", std::chrono::milliseconds(killAfter));
+            first.kill();
+        }
+        const std::int64_t committed = committedInResumeState(resumeStatePath());
+        const long before = connectionNumberNow(servers);
+        ASSERT_GT(before, 0);
+        const auto second = machine.run(stub, env);
+        EXPECT_EQ(second.exitCode, 0) << second.err;
+        ASSERT_EQ(machine.installerRuns().size(), 1u) << second.err;
+        EXPECT_EQ(testsupport::readFile(installedCopy()), installer);
+        EXPECT_EQ(machine.installerHashes(), std::vector<std::string>{sha256(installedCopy())});
+
+        const std::int64_t served = rangeBytesServed(servers, before, installerName);
+        if (committed > 0) {
+            ++resumed;
+            EXPECT_EQ(served, static_cast<std::int64_t>(installer.size()) - committed);
+            // The progress shown starts at the share already there.
+            const std::size_t shown = second.err.find("Progress: ");
+            ASSERT_NE(shown, std::string::npos) << second.err;
+            EXPECT_GE(
+                std::stoi(second.err.substr(shown + 10)),
+                static_cast<int>(committed * 100 / static_cast<std::int64_t>(installer.size())));
+        } else {
+            EXPECT_EQ(served, static_cast<std::int64_t>(installer.size()));
+        }
+    }
+    // Moments past the first round always leave a resume point behind.
+    EXPECT_GE(resumed, 2);
 }
 
 }  // namespace

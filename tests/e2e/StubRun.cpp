@@ -177,6 +177,13 @@ void TerminalRun::type(const std::string& keys) {
     }
 }
 
+void TerminalRun::kill() {
+    if (m_pid <= 0) return;
+    ::kill(m_pid, SIGKILL);
+    ::waitpid(m_pid, nullptr, 0);
+    m_pid = -1;
+}
+
 int TerminalRun::waitForExit(std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {

@@ -64,6 +64,9 @@ public:
     // the time is up or the program closed the terminal first.
     bool waitForOutput(const std::string& text, std::chrono::milliseconds timeout);
     void type(const std::string& keys);
+    // Ends the program at once, as a crash or a power cut would: nothing of
+    // it runs any more, no clean-up included.
+    void kill();
     // The exit status once the program ended within timeout; -1000 if not.
     int waitForExit(std::chrono::milliseconds timeout);
     const std::string& output() const { return m_output; }

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "downloader/Downloader.h"
+#include "downloader/ResumeState.h"
 #include "net/SingleRequest.h"
 #include "platform/ReadOnlyFile.h"
 #include "verify/AnnouncedDigest.h"
@@ -45,7 +46,9 @@ constexpr const char* kUsage =
     "too often. Progress goes to standard error.\n"
     "\n"
     "  --record FILE  where the binary download record is written as the\n"
-    "                 download goes (default: OUT.record); nothing reads it back\n"
+    "                 download goes (default: OUT.record). Beside it, FILE.resume\n"
+    "                 lets a later run with the same FILE, OUT and URLs continue\n"
+    "                 an interrupted download, if the server's file is unchanged\n"
     "  --digest ALG:VALUE  the digest the file must have: ALG sha-256 or sha-512,\n"
     "                 VALUE in hexadecimal or base64. Without it, the digest the\n"
     "                 size request's answer announces (Repr-Digest, Digest), if any\n"
@@ -121,7 +124,7 @@ std::wstring wide(const std::string& utf8) {
     return boost::locale::conv::utf_to_utf<wchar_t>(utf8);
 }
 
-int download(const Arguments& arguments, std::int32_t size) {
+int download(const Arguments& arguments, std::int32_t size, const std::string& validator) {
     DownloadInfo info;
     info.setResourcePath("");
     info.setTotalSize(size);
@@ -130,9 +133,20 @@ int download(const Arguments& arguments, std::int32_t size) {
     info.setBaseUrls(arguments.urls);
     info.setDestFilePath(wide(arguments.out));
 
+    const std::wstring statePath = resumeStatePath(wide(arguments.record));
+    std::string why;
+    if (std::optional<DownloadInfo> earlier = resumableDownload(info, validator, statePath, why)) {
+        std::fprintf(stderr, "websetup-fetch: resuming with %d of %d bytes done\n",
+                     earlier->committedSize(), size);
+        info = *earlier;
+    } else {
+        std::fprintf(stderr, "websetup-fetch: starting afresh: %s\n", why.c_str());
+    }
+
     Downloader downloader;
     downloader.setDownloadInfo(info);
     downloader.setTempFilePath(wide(arguments.record));
+    downloader.setResumeState(statePath, validator);
     downloader.beginDownload();
     std::int32_t shown = -1;
     while (downloader.isRunning()) {
@@ -196,7 +210,7 @@ int main(int argc, char** argv) {
     }
     std::vector<ResponseHeader> headers;
     const std::optional<std::int32_t> size = fetchSize(arguments->urls.front(), headers);
-    int status = size ? download(*arguments, *size) : kExitSizeUnknown;
+    int status = size ? download(*arguments, *size, resumeValidator(headers)) : kExitSizeUnknown;
     if (status == DE_Success) {
         const DigestAnnouncement announced = announcedDigest(headers);
         for (const std::string& note : announced.ignored) {
