@@ -900,6 +900,17 @@ TEST_F(SetupEndToEnd, KilledAtAnyMomentTheNextRunFinishesFetchingOnlyWhatIsMissi
     }
     // Moments past the first round always leave a resume point behind.
     EXPECT_GE(resumed, 2);
+
+    // Run once more, the download is complete and unchanged: nothing is
+    // fetched again, and the checked file starts.
+    forgetInstallerRuns();
+    const long before = connectionNumberNow(servers);
+    const auto again = machine.run(
+        stub, environment(servers.url(Endpoint::Https, "/slow/512k/" + installerName) + "?"));
+    EXPECT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_EQ(rangeBytesServed(servers, before, installerName), 0);
+    EXPECT_EQ(machine.installerRuns().size(), 1u) << again.err;
+    EXPECT_EQ(testsupport::readFile(installedCopy()), installer);
 }
 
 }  // namespace
