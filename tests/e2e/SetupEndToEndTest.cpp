@@ -358,12 +358,9 @@ TEST_F(SetupEndToEnd, ClosingMidDownloadAsksAndObeysTheAnswer) {
             EXPECT_TRUE(machine.installerRuns().empty());
         } else {
             EXPECT_EQ(run.waitForExit(60s), 0) << run.output();
-            ASSERT_TRUE([&] {
-                for (int i = 0; i < 500 && machine.installerRuns().empty(); ++i) {
-                    run.waitForOutput("\x01", 10ms);
-                }
-                return machine.installerRuns().size() == 1;
-            }()) << run.output();
+            // The installer records its run just after the stub has ended.
+            testsupport::waitFor([&] { return !machine.installerRuns().empty(); }, 5s);
+            ASSERT_EQ(machine.installerRuns().size(), 1u) << run.output();
             EXPECT_EQ(testsupport::readFile(installedCopy()), installer);
         }
     }
@@ -414,12 +411,8 @@ TEST_F(SetupEndToEnd, ClosingTheWindowMidDownloadAsksAndObeysTheAnswer) {
 
         // The installer records its run just after the stub ends; whatever
         // was started is given a few seconds to be seen, then to be gone.
-        for (int i = 0; i < 50 && machine.installerRuns().empty(); ++i) {
-            std::this_thread::sleep_for(100ms);
-        }
-        for (int i = 0; i < 100 && !machine.runningPrograms().empty(); ++i) {
-            std::this_thread::sleep_for(100ms);
-        }
+        testsupport::waitFor([&] { return !machine.installerRuns().empty(); }, 5s);
+        testsupport::waitFor([&] { return machine.runningPrograms().empty(); }, 10s);
         EXPECT_EQ(machine.runningPrograms(), std::vector<std::string>{});
         if (confirm) {
             EXPECT_TRUE(machine.installerRuns().empty());
@@ -491,12 +484,8 @@ TEST_F(SetupEndToEnd, SecondCopyDuringADownloadDoesNotBreakTheFirst) {
     const auto second = machine.run(stub, environment(serveInstaller()));
     EXPECT_NE(second.err.find("Internal Error." + kClosing), std::string::npos) << second.err;
     EXPECT_EQ(first.waitForExit(60s), 0) << first.output();
-    ASSERT_TRUE([&] {
-        for (int i = 0; i < 500 && machine.installerRuns().empty(); ++i) {
-            first.waitForOutput("\x01", 10ms);
-        }
-        return machine.installerRuns().size() == 1;
-    }());
+    testsupport::waitFor([&] { return !machine.installerRuns().empty(); }, 5s);
+    ASSERT_EQ(machine.installerRuns().size(), 1u) << first.output();
     EXPECT_EQ(testsupport::readFile(installedCopy()), firstInstaller);
     EXPECT_EQ(machine.installerHashes(), std::vector<std::string>{sha256(installedCopy())});
 }
