@@ -11,6 +11,7 @@
 #include "setup/CUpdateProgressDlg.h"
 #include "setup/UiText.h"
 #include "support/InterfaceLanguage.h"
+#include "support/WaitFor.h"
 
 namespace {
 
@@ -122,11 +123,7 @@ TEST_F(ProgressDialogTest, CompletionStopsTheWorkerLaunchesOnceAndEnds) {
     worker([this](CUpdateProgressDlg& dialog) {
         dialog.postMessage(makeProgressMessage(50, L"Progress: 50%"));
         // The record turns complete only after that report was handled.
-        const auto deadline = std::chrono::steady_clock::now() + 5s;
-        while (host.progressText() != L"Progress: 50%" &&
-               std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(1ms);
-        }
+        testsupport::waitFor([this] { return host.progressText() == L"Progress: 50%"; }, 5s);
         complete = true;
         dialog.postMessage(makeProgressMessage(100, L""));
         dialog.postMessage(makeProgressMessage(100, L""));
