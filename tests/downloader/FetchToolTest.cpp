@@ -12,6 +12,7 @@
 #include "support/Process.h"
 #include "support/Sandbox.h"
 #include "support/TestServers.h"
+#include "websetup/BuildConfig.h"
 
 namespace downloadertest {
 namespace {
@@ -88,6 +89,31 @@ TEST(FetchTool, ExitStatusTellsHowTheDownloadEnded) {
             EXPECT_TRUE(std::filesystem::exists(sandbox.file("out.bin.record")));
         }
     }
+}
+
+TEST(FetchTool, UsageErrorsExit64AndDownloadNothing) {
+    const testsupport::Sandbox sandbox;
+    const std::string out = sandbox.file("out.bin");
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {out},
+        {"--record"},
+        {"--record", sandbox.file("record"), out},
+        {"--unknown", "x", out, "http://127.0.0.1:9/"},
+        {"--version", out, "http://127.0.0.1:9/"},
+    };
+    for (const auto& arguments : cases) {
+        std::vector<std::string> command = {WEBSETUP_FETCH_PATH};
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        const auto result = runProcess(command);
+        EXPECT_EQ(result.exitCode, 64) << ::testing::PrintToString(arguments);
+        EXPECT_NE(result.err.find("usage: websetup-fetch"), std::string::npos) << result.err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(out));
+
+    const auto version = runProcess({WEBSETUP_FETCH_PATH, "--version"});
+    EXPECT_EQ(version.exitCode, 0) << version.err;
+    EXPECT_EQ(version.out, std::string("websetup-fetch ") + buildconfig::kVersion + "\n");
 }
 
 TEST(FetchTool, WritesTheDiagnosticLogOnlyWhenAsked) {

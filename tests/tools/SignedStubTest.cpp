@@ -227,7 +227,7 @@ TEST_F(SignedStub, RefusesCertificateTablesItCannotExtendAndWritesNothing) {
         c.damage(damaged);
         const std::string path = sandbox.writeFile("damaged.exe", damaged);
         const auto result = stamp({path, "-o", out, "vid=1"});
-        EXPECT_EQ(result.exitCode, 2) << c.fault;
+        EXPECT_EQ(result.exitCode, 65) << c.fault;
         EXPECT_NE(result.err.find(c.reason), std::string::npos) << c.fault << ": " << result.err;
         EXPECT_NE(result.err.find("nothing written"), std::string::npos) << result.err;
         EXPECT_FALSE(fs::exists(out)) << c.fault;
