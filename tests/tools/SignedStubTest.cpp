@@ -101,7 +101,7 @@ protected:
     // The minimal executable, signed; its path.
     std::string signedStub(ImageKind kind = ImageKind::pe32) {
         const std::string unsignedStub = sandbox.writeFile("unsigned.exe", minimalExecutable(kind));
-        const std::string signedPath = sandbox.file("signed.exe");
+        std::string signedPath = sandbox.file("signed.exe");
         fs::remove(signedPath);
         const auto result =
             testsupport::runProcess({OSSLSIGNCODE_PATH, "sign", "-certs", certificate, "-key", key,
