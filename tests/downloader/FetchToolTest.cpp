@@ -116,6 +116,25 @@ TEST(FetchTool, UsageErrorsExit64AndDownloadNothing) {
     EXPECT_EQ(version.out, std::string("websetup-fetch ") + buildconfig::kVersion + "\n");
 }
 
+// The copy users run keeps the system's trust store: the test servers' CA,
+// which every test program trusts, must not reach it.
+TEST(FetchTool, ProductBuildDoesNotTrustTheTestCa) {
+    if (buildconfig::kCaBundle[0] != '\0') {
+        GTEST_SKIP() << "this build names a CA bundle of its own: " << buildconfig::kCaBundle;
+    }
+    const TestServers servers;
+    const testsupport::Sandbox sandbox;
+    const std::string url =
+        servers.fileUrl(testsupport::Endpoint::Https, TestServers::standardFile(2 * P + 100));
+    const auto product =
+        runProcess({WEBSETUP_PRODUCT_FETCH_PATH, sandbox.file("product.bin"), url});
+    EXPECT_EQ(product.exitCode, 20) << product.err;
+    EXPECT_NE(product.err.find("size request failed (60)"), std::string::npos) << product.err;
+
+    const auto test = runProcess({WEBSETUP_FETCH_PATH, sandbox.file("test.bin"), url});
+    EXPECT_EQ(test.exitCode, 0) << test.err;
+}
+
 TEST(FetchTool, WritesTheDiagnosticLogOnlyWhenAsked) {
     const TestServers servers;
     const testsupport::Sandbox sandbox;
