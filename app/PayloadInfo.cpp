@@ -62,7 +62,7 @@ PayloadInfo parsePayloadInfo(std::string_view window) {
     return payload;
 }
 
-PayloadInfo readPayloadInfo(std::string path) {
+PayloadInfo readPayloadInfo(const std::string& path) {
     const auto window = readPayloadWindow(path);
     return window ? parsePayloadInfo(*window) : PayloadInfo();
 }

@@ -47,7 +47,7 @@ PayloadInfo parsePayloadInfo(std::string_view window);
 // readPayloadWindow + parsePayloadInfo. A file that cannot be read gives an
 // empty map, as a file without a block does: the caller then runs with the
 // settings' empty defaults.
-PayloadInfo readPayloadInfo(std::string path);
+PayloadInfo readPayloadInfo(const std::string& path);
 
 // readPayloadInfo of the running executable; an empty map when its path is
 // unknown.

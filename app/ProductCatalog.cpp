@@ -48,8 +48,8 @@ const ProductRow* findRow(ProductId id) {
 const ProductCatalog& productCatalog() { return kCatalog; }
 
 ProductId productIdFromKey(std::string_view key) {
-    const auto found = std::find_if(kCatalog.begin(), kCatalog.end(),
-                                    [key](const ProductRow& row) { return row.key == key; });
+    const auto* const found = std::find_if(kCatalog.begin(), kCatalog.end(),
+                                           [key](const ProductRow& row) { return row.key == key; });
     return found == kCatalog.end() ? 0 : found->id;
 }
 

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <exception>
 #include <fstream>
+#include <system_error>
 #include <vector>
 
 #ifndef _WIN32
@@ -45,7 +46,8 @@ std::string utf8(const std::wstring& text) { return boost::locale::conv::utf_to_
 // "<what> <path>: <system error>", from errno as the failed call left it.
 std::string systemFailure(const std::string& what, const std::wstring& path) {
     const int error = errno;
-    return what + " " + boost::locale::conv::utf_to_utf<char>(path) + ": " + std::strerror(error);
+    return what + " " + boost::locale::conv::utf_to_utf<char>(path) + ": " +
+           std::generic_category().message(error);
 }
 
 }  // namespace
@@ -54,6 +56,9 @@ Downloader::Downloader() : m_logFilePath(logFilePathFromEnvironment()) {
     DownloaderLog::open(m_logFilePath);
 }
 
+// A lock or join that fails leaves no safe way on: ending the program, as a
+// throwing destructor does, is the outcome wanted.
+// NOLINTNEXTLINE(bugprone-exception-escape)
 Downloader::~Downloader() { stop(); }
 
 void Downloader::setProxy(const ProxySettings& proxy) { m_proxy = proxy; }

@@ -39,8 +39,9 @@ public:
     static constexpr std::int32_t MAX_VERIFICATION_ERROR_COUNT = 3;
 
     Downloader();
-    // Stops the download and waits for its thread.
-    ~Downloader();
+    // Stops the download and waits for its thread; a lock or join that fails
+    // ends the program.
+    ~Downloader();  // NOLINT(bugprone-exception-escape)
     Downloader(const Downloader&) = delete;
     Downloader& operator=(const Downloader&) = delete;
 
@@ -103,7 +104,7 @@ private:
     bool shouldStop(const DownloaderAsyncWriter* writer) const;
 
     // The segmented transfer of every outstanding part from one address.
-    DownloadError downloadFromUrl(DownloaderAsyncWriter* writer, std::string address);
+    DownloadError downloadFromUrl(DownloaderAsyncWriter* writer, const std::string& address);
     bool setUpTransfer(TransferState& transfer, const std::string& address);
     void logIteration() const;
     // (Re)starts every worker whose transfer finished; false when libcurl

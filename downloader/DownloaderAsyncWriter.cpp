@@ -12,6 +12,9 @@ constexpr std::size_t kMaxSpare = 16;
 
 DownloaderAsyncWriter::DownloaderAsyncWriter(std::fstream* file) : m_file(file) {}
 
+// A lock or join that fails leaves no safe way on: ending the program, as a
+// throwing destructor does, is the outcome wanted.
+// NOLINTNEXTLINE(bugprone-exception-escape)
 DownloaderAsyncWriter::~DownloaderAsyncWriter() { stop(); }
 
 // A lambda rather than a member pointer: the 32-bit Windows compiler fails on

@@ -32,7 +32,7 @@ struct WriteTask {
 class DownloaderAsyncWriter {
 public:
     explicit DownloaderAsyncWriter(std::fstream* file);
-    ~DownloaderAsyncWriter();
+    ~DownloaderAsyncWriter();  // NOLINT(bugprone-exception-escape): see the definition
     DownloaderAsyncWriter(const DownloaderAsyncWriter&) = delete;
     DownloaderAsyncWriter& operator=(const DownloaderAsyncWriter&) = delete;
 

@@ -31,6 +31,9 @@ public:
         boost::lock_guard<boost::mutex> lock(m_mutex);
         m_slot = multi;
     }
+    // A lock that fails leaves no safe way on: ending the program, as a
+    // throwing destructor does, is the outcome wanted.
+    // NOLINTNEXTLINE(bugprone-exception-escape)
     ~ActiveMultiRegistration() {
         boost::lock_guard<boost::mutex> lock(m_mutex);
         m_slot = nullptr;
@@ -72,7 +75,8 @@ std::size_t Downloader::writeCallback(char* data, std::size_t size, std::size_t 
     return received;
 }
 
-DownloadError Downloader::downloadFromUrl(DownloaderAsyncWriter* writer, std::string address) {
+DownloadError Downloader::downloadFromUrl(DownloaderAsyncWriter* writer,
+                                          const std::string& address) {
     const std::int32_t workers = m_downloadInfo.workersCount();
     DownloaderLog::line(boost::format("workersCount=%d") % workers);
     DownloaderLog::line(boost::format("partsCount=%d") % m_downloadInfo.partsCount());

@@ -9,12 +9,13 @@
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
+#include <system_error>
 
 namespace platform {
 namespace {
 
 std::string errnoText(const std::string& what, int error) {
-    return what + ": " + std::strerror(error);
+    return what + ": " + std::generic_category().message(error);
 }
 
 std::runtime_error failure(const std::string& what, int error) {

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <system_error>
 
 namespace platform {
 
@@ -16,7 +17,7 @@ ReadOnlyFile::~ReadOnlyFile() {
 std::unique_ptr<ReadOnlyFile> ReadOnlyFile::open(const std::string& path, std::string& error) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
-        error = "cannot open " + path + ": " + std::strerror(errno);
+        error = "cannot open " + path + ": " + std::generic_category().message(errno);
         return nullptr;
     }
     return std::unique_ptr<ReadOnlyFile>(new ReadOnlyFile(path, fd));
@@ -30,7 +31,7 @@ std::int64_t ReadOnlyFile::readAt(std::int64_t offset, unsigned char* buffer, st
                                      static_cast<off_t>(offset + static_cast<std::int64_t>(got)));
         if (step < 0 && errno == EINTR) continue;
         if (step < 0) {
-            error = "cannot read " + m_path + ": " + std::strerror(errno);
+            error = "cannot read " + m_path + ": " + std::generic_category().message(errno);
             return -1;
         }
         if (step == 0) break;

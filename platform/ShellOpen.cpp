@@ -1,7 +1,6 @@
 #include "platform/ShellOpen.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,7 +8,9 @@
 #include <array>
 #include <boost/locale/encoding_utf.hpp>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <system_error>
 
 namespace platform {
 
@@ -68,7 +69,7 @@ std::string toUtf8(std::wstring_view text) {
 }
 
 std::string errnoText(const std::string& what, int error) {
-    return what + ": " + std::strerror(error);
+    return what + ": " + std::generic_category().message(error);
 }
 
 class Descriptor {
@@ -122,6 +123,7 @@ struct Executable {
 ShellOpenResult spawnDetached(const Executable& executable,
                               const std::vector<std::string>& command) {
     std::vector<char*> argv;
+    argv.reserve(command.size() + 1);
     for (const std::string& argument : command) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
 
@@ -142,7 +144,8 @@ ShellOpenResult spawnDetached(const Executable& executable,
         }
         sigset_t none;
         ::sigemptyset(&none);
-        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        // After fork this is the only thread.
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);  // NOLINT(concurrency-mt-unsafe)
         ::signal(SIGINT, SIG_DFL);
         ::signal(SIGPIPE, SIG_DFL);
         const int input = ::open("/dev/null", O_RDONLY);

@@ -21,19 +21,17 @@ case "${1:-}" in
     *) echo "usage: $0 [--test]" >&2; exit 2 ;;
 esac
 
-werror=OFF
+configure_args=()
 if [ "${CI:-}" = "true" ]; then
-    werror=ON
+    configure_args+=(-DWEBSETUP_WERROR=ON)
 fi
 
 "$root/scripts/win32-deps.sh"
-cmake -S "$root" -B "$root/build/win32" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
-    -C "$root/build/win32-deps/i686/deps.cmake" \
-    -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_CROSSCOMPILING_EMULATOR="$root/tests/win32/wine-run.sh" \
-    -DWEBSETUP_WERROR="$werror" >/dev/null
-cmake --build "$root/build/win32" --parallel "$(nproc)"
+# The "windows" preset (CMakePresets.json) builds in build/win32; the
+# libraries just built come as an initial cache, which a preset cannot name.
+cd "$root"
+cmake --preset windows -C "$root/build/win32-deps/i686/deps.cmake" "${configure_args[@]}" >/dev/null
+cmake --build --preset windows --parallel "$(nproc)"
 stub="$root/build/win32/app/wrenkit-setup.exe"
 echo "Built $stub ($(stat -c %s "$stub") bytes)"
 
@@ -65,9 +63,8 @@ export WEBSETUP_WINE=/usr/lib/wine/wine WINEARCH=win32
 # The Linux stub and the stamping tool, for the reference command lines.
 linux="$root/build/default"
 if [ ! -f "$linux/CMakeCache.txt" ]; then
-    cmake -S "$root" -B "$linux" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DWEBSETUP_CA_BUNDLE="$linux/test-servers/ca.pem" >/dev/null
+    cmake --preset default >/dev/null
 fi
-cmake --build "$linux" --parallel "$(nproc)" --target websetup-stamp wrenkit-setup-e2e
+cmake --build --preset default --parallel "$(nproc)" --target websetup-stamp wrenkit-setup-e2e
 
 "$root/tests/win32/run_wine_tests.sh" "$root/build/win32" "$linux"

@@ -21,29 +21,19 @@ done
 
 "$root/scripts/setup-deps.sh"
 
-build="$root/build/${sanitizer:-default}"
-werror=OFF
+# The presets (CMakePresets.json) hold the build settings and the sanitizers'
+# run-time options; each preset builds in build/<preset>.
+preset=${sanitizer:-default}
+case "$preset" in
+    default | address | thread) ;;
+    *) echo "$0: --sanitizer takes address or thread" >&2; exit 2 ;;
+esac
+configure_args=()
 if [ "${CI:-}" = "true" ]; then
-    werror=ON
+    configure_args+=(-DWEBSETUP_WERROR=ON)
 fi
 
-cmake -S "$root" -B "$build" -G Ninja \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DWEBSETUP_SANITIZER="$sanitizer" \
-    -DWEBSETUP_CA_BUNDLE="$build/test-servers/ca.pem" \
-    -DWEBSETUP_WERROR="$werror"
-cmake --build "$build" --parallel "$(nproc)"
-
-case "$sanitizer" in
-    address)
-        export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"
-        export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-        export LSAN_OPTIONS="suppressions=$root/tests/sanitizers/lsan.supp:print_suppressions=0"
-        ;;
-    thread)
-        export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$root/tests/sanitizers/tsan.supp"
-        ;;
-esac
-
-cd "$build"
-ctest --output-on-failure --parallel "$(nproc)" "${ctest_args[@]}"
+cd "$root"
+cmake --preset "$preset" "${configure_args[@]}"
+cmake --build --preset "$preset" --parallel "$(nproc)"
+ctest --preset "$preset" --parallel "$(nproc)" "${ctest_args[@]}"

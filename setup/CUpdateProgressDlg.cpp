@@ -12,6 +12,9 @@
 CUpdateProgressDlg::CUpdateProgressDlg(platform::DialogHost& host, Hooks hooks)
     : m_host(host), m_hooks(std::move(hooks)), m_interfaceThread(std::this_thread::get_id()) {}
 
+// A join that fails leaves no safe way on: ending the program, as a throwing
+// destructor does, is the outcome wanted.
+// NOLINTNEXTLINE(bugprone-exception-escape)
 CUpdateProgressDlg::~CUpdateProgressDlg() {
     if (m_workerThread.joinable()) {
         requestStop();

@@ -47,7 +47,7 @@ public:
 
     CUpdateProgressDlg(platform::DialogHost& host, Hooks hooks);
     // Stops and waits for a worker that is still running.
-    ~CUpdateProgressDlg();
+    ~CUpdateProgressDlg();  // NOLINT(bugprone-exception-escape): see the definition
 
     CUpdateProgressDlg(const CUpdateProgressDlg&) = delete;
     CUpdateProgressDlg& operator=(const CUpdateProgressDlg&) = delete;

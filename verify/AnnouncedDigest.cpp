@@ -228,7 +228,7 @@ DigestAnnouncement announcedDigest(const std::vector<ResponseHeader>& headers) {
     // The older field counts only where the newer one gave nothing usable.
     if (const auto legacy = fields.find("digest"); legacy != fields.end()) {
         if (result.digest) {
-            result.ignored.push_back("Digest: Repr-Digest is used instead");
+            result.ignored.emplace_back("Digest: Repr-Digest is used instead");
         } else {
             readLegacyDigest(legacy->second, result);
         }

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <boost/locale/encoding_utf.hpp>
 #include <cassert>
+#include <cmath>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,7 +34,9 @@ struct DialogUnits {
     int width(int units) const { return scale(units, x); }
     int height(int units) const { return scale(units, y); }
 
-    static int scale(int units, double factor) { return static_cast<int>(units * factor + 0.5); }
+    static int scale(int units, double factor) {
+        return static_cast<int>(std::lround(units * factor));
+    }
 };
 
 constexpr DialogUnits kProgressUnits{1.75, 2.0};    // 10-point shell font

@@ -6,6 +6,13 @@
 #include "app/SettingValue.h"
 #include "app/TextConversion.h"
 
+// A stub's own code names the marker, but whether the text survives in its
+// constant data is the optimiser's choice (at -O3 it does not). The stamped
+// program tests need a program that holds it before its block whatever the
+// build type, so this one keeps a copy that the linker cannot drop.
+extern const char kMarkerInConstantData[];
+const char kMarkerInConstantData[] = "PayloadInfo: in constant data";
+
 int main() {
     for (const auto& [key, value] : readOwnPayloadInfo()) {
         std::cout << wideToUtf8(utf8ToWide(key)) << '=' << wideToUtf8(decodeSettingValue(value))

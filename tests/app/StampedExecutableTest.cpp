@@ -19,7 +19,7 @@ std::size_t countMarkers(const std::string& content) {
 class StampedExecutable : public ::testing::Test {
 protected:
     std::string stamp(const std::vector<std::string>& settings) {
-        const std::string out = sandbox.file("payload-echo");
+        std::string out = sandbox.file("payload-echo");
         std::vector<std::string> command{STAMP_TOOL_PATH, PAYLOAD_ECHO_PATH, "-o", out};
         command.insert(command.end(), settings.begin(), settings.end());
         const auto result = testsupport::runProcess(command);

@@ -21,6 +21,7 @@ using testsupport::TestServers;
 
 std::vector<std::string> ranges(const std::vector<testsupport::RecordedRequest>& requests) {
     std::vector<std::string> result;
+    result.reserve(requests.size());
     for (const auto& request : requests) {
         result.push_back(request.header("Range"));
     }

@@ -13,6 +13,7 @@
 #include "support/Process.h"
 #include "support/Sandbox.h"
 #include "support/TestServers.h"
+#include "websetup/BuildConfig.h"
 
 namespace downloadertest {
 namespace {
@@ -89,6 +90,50 @@ TEST(FetchTool, ExitStatusTellsHowTheDownloadEnded) {
             EXPECT_TRUE(std::filesystem::exists(sandbox.file("out.bin.record")));
         }
     }
+}
+
+TEST(FetchTool, UsageErrorsExit64AndDownloadNothing) {
+    const testsupport::Sandbox sandbox;
+    const std::string out = sandbox.file("out.bin");
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {out},
+        {"--record"},
+        {"--record", sandbox.file("record"), out},
+        {"--unknown", "x", out, "http://127.0.0.1:9/"},
+        {"--version", out, "http://127.0.0.1:9/"},
+    };
+    for (const auto& arguments : cases) {
+        std::vector<std::string> command = {WEBSETUP_FETCH_PATH};
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        const auto result = runProcess(command);
+        EXPECT_EQ(result.exitCode, 64) << ::testing::PrintToString(arguments);
+        EXPECT_NE(result.err.find("usage: websetup-fetch"), std::string::npos) << result.err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(out));
+
+    const auto version = runProcess({WEBSETUP_FETCH_PATH, "--version"});
+    EXPECT_EQ(version.exitCode, 0) << version.err;
+    EXPECT_EQ(version.out, std::string("websetup-fetch ") + buildconfig::kVersion + "\n");
+}
+
+// The copy users run keeps the system's trust store: the test servers' CA,
+// which every test program trusts, must not reach it.
+TEST(FetchTool, ProductBuildDoesNotTrustTheTestCa) {
+    if (buildconfig::kCaBundle[0] != '\0') {
+        GTEST_SKIP() << "this build names a CA bundle of its own: " << buildconfig::kCaBundle;
+    }
+    const TestServers servers;
+    const testsupport::Sandbox sandbox;
+    const std::string url =
+        servers.fileUrl(testsupport::Endpoint::Https, TestServers::standardFile(2 * P + 100));
+    const auto product =
+        runProcess({WEBSETUP_PRODUCT_FETCH_PATH, sandbox.file("product.bin"), url});
+    EXPECT_EQ(product.exitCode, 20) << product.err;
+    EXPECT_NE(product.err.find("size request failed (60)"), std::string::npos) << product.err;
+
+    const auto test = runProcess({WEBSETUP_FETCH_PATH, sandbox.file("test.bin"), url});
+    EXPECT_EQ(test.exitCode, 0) << test.err;
 }
 
 TEST(FetchTool, WritesTheDiagnosticLogOnlyWhenAsked) {

@@ -497,7 +497,7 @@ TEST_F(SetupEndToEnd, HostileServersAndProxiesNeverGetAWrongInstallerStarted) {
     using Clock = std::chrono::steady_clock;
     const FaultServer fault(servers);
     const auto scenario = [&](const std::vector<FaultRule>& rules) {
-        const std::string id = FaultServer::uniqueId("hostile");
+        std::string id = FaultServer::uniqueId("hostile");
         fault.setScenario(id, rules);
         return id;
     };

@@ -3,12 +3,12 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <filesystem>
 #include <stdexcept>
 
@@ -27,7 +27,7 @@ std::string StubMachine::privateFolder() const {
 
 std::string StubMachine::stampedStub(const std::vector<std::string>& settings) const {
     static int counter = 0;
-    const std::string out = m_sandbox.file("stub-" + std::to_string(++counter));
+    std::string out = m_sandbox.file("stub-" + std::to_string(++counter));
     std::vector<std::string> command{STAMP_TOOL_PATH, STUB_PATH, "-o", out};
     command.insert(command.end(), settings.begin(), settings.end());
     const auto result = testsupport::runProcess(command);
@@ -136,6 +136,7 @@ std::string fakeInstaller(std::size_t size) {
 
 TerminalRun::TerminalRun(const std::vector<std::string>& command) {
     std::vector<char*> argv;
+    argv.reserve(command.size() + 1);
     for (const auto& argument : command) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     const pid_t pid = ::forkpty(&m_master, nullptr, nullptr, nullptr);

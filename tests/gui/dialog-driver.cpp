@@ -22,7 +22,7 @@
 int main(int argc, char** argv) {
     const bool errorFirst = argc > 1 && std::strcmp(argv[1], "--error") == 0;
     const char* step = std::getenv("DRIVER_STEP_MS");
-    const auto stepTime = std::chrono::milliseconds(step ? std::atoi(step) : 200);
+    const auto stepTime = std::chrono::milliseconds(step ? std::strtol(step, nullptr, 10) : 200);
 
     CUpdateProgressDlg::Hooks hooks;
     hooks.readPayload = [] { return PayloadInfo{}; };

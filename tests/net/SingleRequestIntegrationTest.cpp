@@ -63,7 +63,7 @@ protected:
 
     // Registers the rules under a fresh id; returns the id.
     std::string scenario(const std::vector<FaultRule>& rules) const {
-        const std::string id = FaultServer::uniqueId("net");
+        std::string id = FaultServer::uniqueId("net");
         fault.setScenario(id, rules);
         return id;
     }

@@ -35,7 +35,7 @@ protected:
     }
 
     // Wraps the worker script so that its end is observable.
-    void worker(std::function<void(CUpdateProgressDlg&)> script) {
+    void worker(const std::function<void(CUpdateProgressDlg&)>& script) {
         hooks.runSetup = [this, script](CUpdateProgressDlg& dialog) {
             script(dialog);
             workerEnded = true;

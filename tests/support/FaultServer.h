@@ -81,7 +81,7 @@ struct RecordedRequest {
 
 class FaultServer {
 public:
-    explicit FaultServer(const TestServers& servers) : m_servers(servers) {}
+    explicit FaultServer(TestServers servers) : m_servers(std::move(servers)) {}
 
     // A scenario id that no other test process uses at the same time.
     static std::string uniqueId(const std::string& prefix);

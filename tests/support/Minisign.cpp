@@ -32,7 +32,7 @@ std::string MinisignKey::sign(const std::string& path, bool legacy) const {
     const std::string signature = m_sandbox.file("last.minisig");
     std::vector<std::string> command{kMinisign, "-S",      "-s", m_sandbox.file("key.sec"),
                                      "-x",      signature, "-m", path};
-    if (legacy) command.push_back("-l");
+    if (legacy) command.emplace_back("-l");
     mustRun(command);
     return readFile(signature);
 }

@@ -11,8 +11,6 @@
 #include <cstring>
 #include <stdexcept>
 
-extern char** environ;
-
 namespace testsupport {
 namespace {
 
@@ -97,6 +95,7 @@ ProcessResult runProcess(const std::vector<std::string>& command) {
           "posix_spawn_file_actions_adddup2");
 
     std::vector<char*> argv;
+    argv.reserve(command.size() + 1);
     for (const std::string& argument : command) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
 

@@ -32,7 +32,7 @@ Sandbox::~Sandbox() {
 std::string Sandbox::file(std::string_view name) const { return (m_path / name).string(); }
 
 std::string Sandbox::writeFile(std::string_view name, std::string_view content) const {
-    const std::string path = file(name);
+    std::string path = file(name);
     std::ofstream stream(path, std::ios::binary | std::ios::trunc);
     stream.write(content.data(), static_cast<std::streamsize>(content.size()));
     if (!stream.flush()) throw std::runtime_error("cannot write " + path);

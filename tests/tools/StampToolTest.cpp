@@ -10,6 +10,7 @@
 #include "support/Process.h"
 #include "support/Sandbox.h"
 #include "tools/RoundTripValues.h"
+#include "websetup/BuildConfig.h"
 
 namespace {
 
@@ -54,17 +55,23 @@ TEST_F(StampTool, RefusesBadKeysAndValuesAndWritesNothing) {
     for (const std::string& setting :
          {"=value"s, "a b=1"s, "a\tb=1"s, "a;b=1"s, "xPayloadInfo:y=1"s, "bad=\xff"s, "novalue"s}) {
         const auto result = stamp({stub, "-o", out, "vid=1", setting});
-        EXPECT_EQ(result.exitCode, 2) << setting;
+        EXPECT_EQ(result.exitCode, 64) << setting;
         EXPECT_NE(result.err.find(setting.substr(0, setting.find('='))), std::string::npos)
             << result.err;
         EXPECT_FALSE(fs::exists(out)) << setting;
     }
     for (const std::vector<std::string>& usage :
          {std::vector<std::string>{}, {stub}, {stub, "-o"}, {"-o", out}, {"--show"}}) {
-        EXPECT_EQ(stamp(usage).exitCode, 2);
+        EXPECT_EQ(stamp(usage).exitCode, 64);
     }
     // No temporary file left behind either: the stub is all there is.
     EXPECT_EQ(std::distance(fs::directory_iterator(sandbox.path()), fs::directory_iterator()), 1);
+}
+
+TEST_F(StampTool, VersionNamesTheToolAndTheProjectVersion) {
+    const auto result = stamp({"--version"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, "websetup-stamp "s + buildconfig::kVersion + "\n");
 }
 
 TEST_F(StampTool, RestampingReplacesTheBlock) {

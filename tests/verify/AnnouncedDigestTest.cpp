@@ -18,6 +18,7 @@ const std::string kAbc256Hex = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9c
 
 std::vector<ResponseHeader> answer(const std::vector<std::string>& lines) {
     std::vector<ResponseHeader> headers;
+    headers.reserve(lines.size());
     for (const std::string& line : lines) headers.push_back(parseHeaderLine(line));
     return headers;
 }

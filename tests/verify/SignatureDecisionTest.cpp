@@ -12,6 +12,7 @@ namespace {
 
 std::vector<ResponseHeader> answer(const std::vector<std::string>& lines) {
     std::vector<ResponseHeader> headers;
+    headers.reserve(lines.size());
     for (const std::string& line : lines) headers.push_back(parseHeaderLine(line));
     return headers;
 }

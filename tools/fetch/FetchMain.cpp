@@ -25,10 +25,12 @@
 #include "platform/ReadOnlyFile.h"
 #include "verify/AnnouncedDigest.h"
 #include "verify/FileDigest.h"
+#include "websetup/BuildConfig.h"
 
 namespace {
 
-// Exit codes of our own; a DownloadError is its own exit code (0 to 18).
+// Exit codes of our own; a DownloadError is its own exit code (0 to 18), so
+// usage errors take 64 (sysexits' EX_USAGE), as in websetup-stamp.
 constexpr int kExitSizeUnknown = 20;
 constexpr int kExitIncomplete = 21;
 constexpr int kExitDigestMismatch = 22;
@@ -39,6 +41,7 @@ constexpr std::chrono::milliseconds kPollInterval(30);
 
 constexpr const char* kUsage =
     "usage: websetup-fetch [--record FILE] [--digest ALG:VALUE] OUT URL [URL ...]\n"
+    "       websetup-fetch --help | --version\n"
     "\n"
     "Downloads the file at the URLs into OUT over up to 12 parallel ranged\n"
     "connections, the way the installer stub does. The size is asked of the\n"
@@ -197,6 +200,10 @@ int checkDigest(const std::string& path, const AnnouncedDigest& expected) {
 int main(int argc, char** argv) {
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("websetup-fetch %s\n", buildconfig::kVersion);
         return 0;
     }
     const std::optional<Arguments> arguments = parseArguments(argc, argv);

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <system_error>
 #include <utility>
 
 #include "tools/stamp/CertificateTable.h"
@@ -13,7 +14,8 @@
 namespace {
 
 [[noreturn]] void fail(const std::string& operation, const std::string& path, int error) {
-    throw StampIoError("cannot " + operation + " '" + path + "': " + std::strerror(error));
+    throw StampIoError("cannot " + operation + " '" + path +
+                       "': " + std::generic_category().message(error));
 }
 
 class FileDescriptor {

@@ -9,17 +9,21 @@
 #include "tools/stamp/PayloadBlock.h"
 #include "tools/stamp/ShowSettings.h"
 #include "tools/stamp/StampFile.h"
+#include "websetup/BuildConfig.h"
 
 namespace {
 
+// Usage errors exit with 64 (sysexits' EX_USAGE) in both tools: websetup-fetch
+// cannot use 2, which is one of the downloader's error codes it exits with.
 constexpr int kDone = 0;
 constexpr int kIoFailure = 1;
-constexpr int kBadUsage = 2;
+constexpr int kBadUsage = 64;
+constexpr int kUnsuitableStub = 65;
 
 constexpr const char kUsage[] =
     "usage: websetup-stamp STUB -o OUT [key=value ...]\n"
     "       websetup-stamp --show FILE\n"
-    "       websetup-stamp --help\n"
+    "       websetup-stamp --help | --version\n"
     "\n"
     "The first form writes OUT, a copy of STUB with a settings block at its end.\n"
     "In a signed Windows executable the block goes inside the signature's\n"
@@ -34,9 +38,9 @@ constexpr const char kUsage[] =
     "backslash or a control character, or beginning or ending with a blank, is\n"
     "shown between quotes with \\\", \\\\, \\t, \\n, \\r and \\xHH escapes.\n"
     "\n"
-    "Exit status: 0 done, 1 a file could not be read or written, 2 bad usage, a\n"
-    "refused key or value, or a signed STUB whose certificate table cannot take\n"
-    "the block (nothing is written then).\n";
+    "Exit status: 0 done; 1 a file could not be read or written; 64 bad usage,\n"
+    "or a refused key or value; 65 a signed STUB whose certificate table cannot\n"
+    "take the block. Nothing is written unless the status is 0.\n";
 
 int badUsage(const std::string& message) {
     std::cerr << "websetup-stamp: " << message << "\n\n" << kUsage;
@@ -52,6 +56,10 @@ int refuse(const std::string& key, const std::string& problem) {
 int run(const std::vector<std::string>& arguments) {
     if (arguments.size() == 1 && (arguments[0] == "--help" || arguments[0] == "-h")) {
         std::cout << kUsage;
+        return kDone;
+    }
+    if (arguments.size() == 1 && arguments[0] == "--version") {
+        std::cout << "websetup-stamp " << buildconfig::kVersion << '\n';
         return kDone;
     }
     if (!arguments.empty() && arguments[0] == "--show") {
@@ -89,7 +97,7 @@ int run(const std::vector<std::string>& arguments) {
     } catch (const UnsuitableCertificateTable& problem) {
         std::cerr << "websetup-stamp: refused '" << stub << "': " << problem.what()
                   << "; nothing written\n";
-        return kBadUsage;
+        return kUnsuitableStub;
     }
     return kDone;
 }
