@@ -104,7 +104,7 @@ std::optional<ResumeState> decodeResumeState(std::string_view bytes, std::string
     }
     std::optional<DownloadInfo> record = DownloadInfo::fromRecordBytes(bytes, error);
     if (!record) return std::nullopt;
-    return ResumeState{*validator, std::move(*record)};
+    return ResumeState{*validator, *record};
 }
 
 std::optional<DownloadInfo> resumableDownload(const DownloadInfo& fresh,

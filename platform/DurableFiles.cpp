@@ -5,13 +5,13 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
+#include <system_error>
 
 namespace platform {
 namespace {
 
 std::string errnoText(const std::string& what, int error) {
-    return what + ": " + std::strerror(error);
+    return what + ": " + std::generic_category().message(error);
 }
 
 std::string folderOf(const std::string& path) {
