@@ -240,6 +240,7 @@ std::optional<DownloadError> Downloader::waitAndPerform(TransferState& transfer,
     CURLM* multi = transfer.multiHandle.get();
     // The perform that started the workers may already have finished a
     // transfer; its worker must not wait for the next socket event.
+    publishProgress(transfer);
     if (collectFinished(transfer)) {
         return std::nullopt;
     }
