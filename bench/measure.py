@@ -37,6 +37,7 @@ def run(argv, env_extra, timeout, log_path):
     env.update(env_extra)
     time_path = log_path + ".time"
     with open(log_path, "wb") as log:
+        started_wall = time.time()
         started = time.monotonic()
         process = subprocess.Popen(["/usr/bin/time", "-o", time_path, "-f", "%U %S %M"] + argv, stdin=subprocess.DEVNULL, stdout=log, stderr=log,
                                    env=env, start_new_session=True)
@@ -70,6 +71,7 @@ def run(argv, env_extra, timeout, log_path):
         pass
     result = {
         "seconds": elapsed,
+        "started_wall": started_wall,
         "cpu": user + system,
         "user": user,
         "sys": system,

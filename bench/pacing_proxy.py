@@ -14,8 +14,17 @@ source, so TCP back-pressure reaches the sender as it would on a slow link
 instead of the proxy swallowing the whole file.
 
 It writes its port to --port-file once listening, appends one line per accepted
-connection to --accept-log (the benchmark counts them per run), and exits by
-itself after --lifetime seconds or on SIGTERM/SIGINT.
+connection to --accept-log (the benchmark counts them per run) and, with
+--stats-log, one JSON line per closed connection with its turnarounds (below),
+and exits by itself after --lifetime seconds or on SIGTERM/SIGINT.
+
+A turnaround is how a request-response client spends the link's idle time
+between two answers on one connection. "client" is the time from the last
+byte of an answer leaving the proxy towards the client to the first byte of
+the client's next request arriving; "server" is the time from the last byte
+of a request reaching the server to the first byte of its answer coming back.
+Loopback adds next to nothing to either, so they are the client's and the
+server's own delays; the link adds its round trip on top.
 
 Limits: the TCP handshake with the client is completed by the kernel at once,
 so connection set-up costs no delay here; TLS and HTTP exchanges do.
@@ -24,28 +33,32 @@ so connection set-up costs no delay here; TLS and HTTP exchanges do.
 import argparse
 import asyncio
 import collections
+import json
 import os
 import signal
 import socket
 import sys
 import time
 
-# Largest slice written at once: small enough that pacing stays smooth at
-# 1 MiB/s (16 KiB is 16 ms of it), large enough to keep system calls few.
-MAX_SLICE = 16 * 1024
+# Largest slice written at once by default: small enough that pacing stays
+# smooth at 1 MiB/s (16 KiB is 16 ms of it), large enough to keep system calls
+# few. Faster links want larger slices (--slice): the proxy's cost is per
+# slice, and at 4 MiB/s a 16 KiB slice is due every 4 ms on each connection.
+DEFAULT_SLICE = 16 * 1024
 # While a direction has bytes waiting, a timer that fires late is made up for
-# by sending up to this many bytes back to back, so a busy machine does not
+# by sending up to this many slices back to back, so a busy machine does not
 # slow the link down. An idle link earns no such credit: a real link does not
 # store unused capacity, and a downloader's pause between two requests must
 # cost what it costs on a real line.
-DEFAULT_BURST = 3 * MAX_SLICE
+DEFAULT_BURST_SLICES = 3
 
 
 class Direction:
     """One direction of one connection: source transport -> delay line -> paced sink."""
 
-    def __init__(self, loop, rate, delay, burst, buffer_limit, on_drained):
+    def __init__(self, loop, rate, delay, slice_size, burst, buffer_limit, on_drained):
         self.loop = loop
+        self.slice_size = slice_size
         self.on_drained = on_drained  # called once the source ended and all its bytes went out
         self.rate = rate            # bytes per second; 0 = unlimited
         self.delay = delay          # one-way delay in seconds
@@ -62,8 +75,22 @@ class Direction:
         self.eof = False
         self.drained = False
         self.timer = None
+        self.last_sent = None       # loop time of the last slice handed to the sink
+        self.unanswered = False     # sent something the other direction has not answered yet
+        self.opposite = None        # the other direction of the same connection
+        self.total = 0              # bytes fed
+        self.first_fed = None       # loop time of the first bytes fed
+        self.turns = []             # seconds from the opposite's last byte out to our next byte in
 
     def feed(self, data):
+        if self.first_fed is None:
+            self.first_fed = self.loop.time()
+        self.total += len(data)
+        other = self.opposite
+        if other is not None and other.unanswered and not other.queue:
+            self.turns.append(self.loop.time() - other.last_sent)
+        if other is not None:
+            other.unanswered = False
         self.queue.append((self.loop.time() + self.delay, data))
         self.queued += len(data)
         if self.queued > self.buffer_limit and not self.source_paused:
@@ -101,7 +128,7 @@ class Direction:
                 self.backlogged = False
                 self._wake_at(release)
                 return
-            size = min(len(data), MAX_SLICE)
+            size = min(len(data), self.slice_size)
             if self.rate:
                 # Virtual clock: each slice occupies the link for size/rate.
                 earliest = now - self.catch_up if self.backlogged else now
@@ -119,6 +146,8 @@ class Direction:
                 data = data[:size]
             self.queued -= size
             self.sink.write(data)
+            self.last_sent = self.loop.time()
+            self.unanswered = True
             if self.source_paused and self.queued <= self.buffer_limit // 2:
                 self.source_paused = False
                 self.source.resume_reading()
@@ -177,15 +206,23 @@ class Side(asyncio.Protocol):
 class Link:
     """A client connection and its upstream connection, closed together."""
 
-    def __init__(self, loop, args):
-        burst = max(args.burst, MAX_SLICE)
+    def __init__(self, loop, args, stats_log):
+        slice_size = args.slice
+        burst = max(args.burst or DEFAULT_BURST_SLICES * slice_size, slice_size)
         delay = args.rtt_ms / 2000.0
         rate = int(args.rate)
-        self.up = Direction(loop, rate, delay, burst, args.buffer, self.close_if_done)    # client -> server
-        self.down = Direction(loop, rate, delay, burst, args.buffer, self.close_if_done)  # server -> client
+        self.up = Direction(loop, rate, delay, slice_size, burst, args.buffer,
+                            self.close_if_done)    # client -> server
+        self.down = Direction(loop, rate, delay, slice_size, burst, args.buffer,
+                              self.close_if_done)  # server -> client
         self.client = Side(self.up, self.down, self.close, self.close_if_done)
         self.server = None
         self.closed = False
+        self.stats_log = stats_log
+        self.opened = loop.time()
+        self.opened_wall = time.time()
+        self.loop = loop
+        self.up.opposite, self.down.opposite = self.down, self.up
 
     def close_if_done(self):
         if self.up.drained and self.down.drained:
@@ -195,6 +232,18 @@ class Link:
         if self.closed:
             return
         self.closed = True
+        if self.stats_log:
+            # Wall-clock times, so that a run's connections line up with its process.
+            to_wall = lambda t: round(self.opened_wall + (t - self.opened), 4) if t is not None else None
+            self.stats_log.write(json.dumps({
+                "opened": round(self.opened_wall, 4),
+                "first_request": to_wall(self.up.first_fed),
+                "last_answer": to_wall(self.down.last_sent),
+                "closed": to_wall(self.loop.time()),
+                "bytes_down": self.down.total,
+                "client_turns_ms": [round(t * 1000, 2) for t in self.up.turns],
+                "server_turns_ms": [round(t * 1000, 2) for t in self.down.turns],
+            }) + "\n")
         for side in (self.client, self.server):
             if side is not None and side.transport is not None:
                 side.transport.close()
@@ -211,6 +260,7 @@ async def serve(args):
     loop.call_later(args.lifetime, lambda: stop.done() or stop.set_result(None))
 
     accept_log = open(args.accept_log, "a", buffering=1) if args.accept_log else None
+    stats_log = open(args.stats_log, "a", buffering=1) if args.stats_log else None
     accepted = 0
 
     def make_client():
@@ -218,7 +268,7 @@ async def serve(args):
         accepted += 1
         if accept_log:
             accept_log.write(f"{accepted}\n")
-        link = Link(loop, args)
+        link = Link(loop, args, stats_log)
 
         async def connect_upstream():
             # The client may send (its TLS hello) before this completes: the
@@ -263,11 +313,15 @@ def main():
     parser.add_argument("--rate", type=parse_rate, default=0,
                         help="bytes per second per connection and direction, e.g. 1M; 0 = unlimited")
     parser.add_argument("--rtt-ms", type=float, default=0.0, help="round trip added by the link")
-    parser.add_argument("--burst", type=parse_rate, default=DEFAULT_BURST,
-                        help="most bytes sent back to back to make up for a late timer")
+    parser.add_argument("--slice", type=parse_rate, default=DEFAULT_SLICE,
+                        help="largest write to a socket at once (default 16K)")
+    parser.add_argument("--burst", type=parse_rate, default=0,
+                        help="most bytes sent back to back to make up for a late timer "
+                             "(default three slices)")
     parser.add_argument("--buffer", type=parse_rate, default=256 * 1024,
                         help="bytes queued per direction before reading stops")
     parser.add_argument("--accept-log", help="append one line per accepted connection")
+    parser.add_argument("--stats-log", help="append one JSON line of turnarounds per closed connection")
     parser.add_argument("--lifetime", type=float, default=3600.0, help="exit after this many seconds")
     args = parser.parse_args()
     if args.listen_host not in ("127.0.0.1", "::1", "localhost"):

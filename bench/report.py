@@ -23,6 +23,8 @@ COLUMNS = [
     ("CPU s", 6, "cpu"),
     ("CPU s/GiB", 9, "cpu_gib"),
     ("link CPU%", 9, "link_cpu"),
+    ("turn ms", 7, "cli_turn"),
+    ("srv ms", 6, "srv_turn"),
     ("ok", 5, "ok"),
 ]
 
@@ -57,6 +59,10 @@ def summarise(scenario, runs, tool_names):
             "cpu": cpu,
             "cpu_gib": cpu / (scenario.size / GIB) if cpu is not None else None,
             "link_cpu": median(link),
+            "cli_turn": median([r["client_turn_ms"] for r in ok if r.get("client_turn_ms") is not None]),
+            "srv_turn": median([r["server_turn_ms"] for r in ok if r.get("server_turn_ms") is not None]),
+            "limit": scenario.limit_mibps,
+            "ceiling": scenario.ceiling,
             "ok": "%d/%d" % (len(ok), len(rs)),
             "errors": sorted({r["error"] for r in rs if r["error"]}),
         })

@@ -17,7 +17,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "servers"))
 import test_servers  # noqa: E402  (certificates and process helpers)
 
-# Per-connection / per-stream limit of the throttled scenarios.
+# Per-stream limit of nginx's throttled port, and the default per-connection
+# rate of a paced link.
 LIMIT_RATE = "1M"
 LIMIT_BYTES_PER_S = 1024 * 1024
 
@@ -94,6 +95,14 @@ def issue_server_certificate(state, ca_pem):
     return {"cert": pem, "key": key}
 
 
+class Link:
+    """A paced proxy in front of an nginx port: rate in bytes per second per
+    connection and direction, round trip in ms, largest write in bytes."""
+
+    def __init__(self, target, rtt_ms=0, rate=LIMIT_BYTES_PER_S, slice=16 * 1024):
+        self.target, self.rtt_ms, self.rate, self.slice = target, rtt_ms, rate, slice
+
+
 class Servers:
     """Starts nginx and the pacing proxies; `stop()` (or the lifetime) ends them."""
 
@@ -111,13 +120,13 @@ class Servers:
         return os.path.join(self.state, "nginx", "access.log")
 
     def start(self, links):
-        """links: {name: (target port name, round trip ms)}, each paced at LIMIT_RATE."""
+        """links: {name: Link}, each a paced proxy in front of an nginx port."""
         os.makedirs(self.state, exist_ok=True)
         self.certs = test_servers.make_certificates(self.state)
         self.certs.update(issue_server_certificate(self.state, self.certs["ca"]))
         self._start_nginx()
-        for name, (target, rtt_ms) in links.items():
-            self._start_proxy(name, self.ports[target], rtt_ms)
+        for name, link in links.items():
+            self._start_proxy(name, self.ports[link.target], link)
 
     def _start_nginx(self):
         d = os.path.join(self.state, "nginx")
@@ -143,19 +152,20 @@ class Servers:
                   file=sys.stderr)
         raise RuntimeError("nginx does not start; see %s/error.log and stderr.log" % d)
 
-    def _start_proxy(self, name, target_port, rtt_ms):
+    def _start_proxy(self, name, target_port, link):
         d = os.path.join(self.state, "links")
         os.makedirs(d, exist_ok=True)
         port_file = os.path.join(d, name + ".port")
         accept_log = os.path.join(d, name + ".accepts")
-        for path in (port_file, accept_log):
+        stats_log = os.path.join(d, name + ".stats")
+        for path in (port_file, accept_log, stats_log):
             if os.path.exists(path):
                 os.remove(path)
         process = test_servers.spawn(
             [sys.executable, os.path.join(HERE, "pacing_proxy.py"),
-             "--target-port", str(target_port), "--rate", LIMIT_RATE, "--rtt-ms", str(rtt_ms),
-             "--port-file", port_file, "--accept-log", accept_log,
-             "--lifetime", str(self.lifetime)],
+             "--target-port", str(target_port), "--rate", str(link.rate), "--rtt-ms", str(link.rtt_ms),
+             "--slice", str(link.slice), "--port-file", port_file, "--accept-log", accept_log,
+             "--stats-log", stats_log, "--lifetime", str(self.lifetime)],
             os.path.join(d, name + ".log"))
         deadline = time.monotonic() + 10
         while not os.path.exists(port_file):
@@ -164,7 +174,7 @@ class Servers:
             time.sleep(0.02)
         with open(port_file) as f:
             port = int(f.read())
-        self.proxies[name] = (process, port, accept_log)
+        self.proxies[name] = (process, port, accept_log, stats_log)
         self.ports[name] = port
 
     def proxy_pid(self, name):
@@ -177,8 +187,11 @@ class Servers:
         except FileNotFoundError:
             return 0
 
+    def proxy_stats_log(self, name):
+        return self.proxies[name][3]
+
     def stop(self):
-        for process, _, _ in self.proxies.values():
+        for process, *_ in self.proxies.values():
             test_servers.stop_process(process)
         test_servers.stop_process(self.nginx)
         self.proxies = {}
@@ -217,7 +230,7 @@ def log_size(path):
 if __name__ == "__main__":
     # Manual use: python3 bench/servers.py STATE DATA_DIR -> prints ports, runs 10 minutes.
     servers = Servers(sys.argv[1], sys.argv[2], 600)
-    servers.start({"conn": ("https", 0), "conn-h2": ("h2", 0), "rtt": ("https", 40)})
+    servers.start({"conn": Link("https"), "conn-h2": Link("h2"), "rtt": Link("https", 40)})
     print(servers.ports, servers.certs["ca"], flush=True)
     try:
         time.sleep(600)

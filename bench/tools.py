@@ -24,10 +24,10 @@ class Tool:
         return self._env_for(ca)
 
 
-def ours(binary):
+def ours(binary, name="ours"):
     # Trusts the CA bundle named at build time: bench/run configures its tree
     # with the path where the benchmark's servers write the test CA.
-    return Tool("ours", lambda url, out, ca: [binary, "--record", out + ".record", out, url])
+    return Tool(name, lambda url, out, ca: [binary, "--record", out + ".record", out, url])
 
 
 def aria2c():

@@ -5,8 +5,8 @@
 
 namespace {
 
-// Enough for every worker's buffer to come back between two batches.
-constexpr std::size_t kMaxSpare = 16;
+// A batch is at most the bounded queue; its arrays are all a next batch needs.
+constexpr std::size_t kMaxSpare = DownloaderAsyncWriter::kMaxQueuedWrites;
 
 }  // namespace
 
@@ -20,7 +20,19 @@ DownloaderAsyncWriter::~DownloaderAsyncWriter() { stop(); }
 // A lambda rather than a member pointer: the 32-bit Windows compiler fails on
 // Boost.Thread's member-pointer call.
 void DownloaderAsyncWriter::start() {
+    {
+        boost::lock_guard<boost::mutex> lock(m_mutex);
+        m_running = true;
+    }
     m_thread = boost::thread([this] { run(); });
+}
+
+void DownloaderAsyncWriter::waitForRoomLocked(boost::unique_lock<boost::mutex>& lock) {
+    // Without a running thread nothing would make room: such a queue only
+    // grows until stop() or a read-back writes it.
+    m_roomCondition.wait(lock, [this] {
+        return !m_running || m_stopped || m_failed || m_queuedWrites < kMaxQueuedWrites;
+    });
 }
 
 void DownloaderAsyncWriter::write(std::int32_t offset, std::int32_t length,
@@ -32,10 +44,12 @@ void DownloaderAsyncWriter::write(std::int32_t offset, std::int32_t length,
     std::memcpy(copy.get(), buffer.get(), static_cast<std::size_t>(length));
 
     boost::unique_lock<boost::mutex> lock(m_mutex);
+    waitForRoomLocked(lock);
     if (m_stopped || m_failed) {
         return;
     }
     m_queue.push_back(WriteTask{copy, offset, length, 0, {}});
+    ++m_queuedWrites;
     if (m_queue.size() >= 2) {
         m_condition.notify_one();
     }
@@ -45,8 +59,12 @@ boost::shared_array<char> DownloaderAsyncWriter::handOver(std::int32_t offset, s
                                                           boost::shared_array<char> buffer,
                                                           std::size_t capacity) {
     boost::unique_lock<boost::mutex> lock(m_mutex);
+    if (length >= 0) {
+        waitForRoomLocked(lock);
+    }
     if (length >= 0 && !m_stopped && !m_failed) {
         m_queue.push_back(WriteTask{std::move(buffer), offset, length, capacity, {}});
+        ++m_queuedWrites;
         if (m_queue.size() >= 2) {
             m_condition.notify_one();
         }
@@ -100,6 +118,7 @@ void DownloaderAsyncWriter::stop() {
         boost::unique_lock<boost::mutex> lock(m_mutex);
         m_stopped = true;
         m_condition.notify_one();
+        m_roomCondition.notify_all();
     }
     if (m_thread.joinable()) {
         m_thread.join();
@@ -115,6 +134,9 @@ void DownloaderAsyncWriter::run() {
             m_failed = true;
             m_queue.clear();
             m_queuedActions = 0;
+            m_queuedWrites = 0;
+            m_running = false;
+            m_roomCondition.notify_all();
             return;
         }
         for (;;) {
@@ -122,6 +144,8 @@ void DownloaderAsyncWriter::run() {
                 lock, [this] { return m_stopped || m_queue.size() >= 2 || m_queuedActions > 0; });
             writeQueueLocked(lock);
             if (m_stopped) {
+                m_running = false;
+                m_roomCondition.notify_all();
                 return;
             }
         }
@@ -129,6 +153,9 @@ void DownloaderAsyncWriter::run() {
         // Only allocation or thread interruption can throw here; either way
         // the queued bytes will not reach the file.
         m_failed = true;
+        boost::lock_guard<boost::mutex> lock(m_mutex);
+        m_running = false;
+        m_roomCondition.notify_all();
     }
 }
 
@@ -141,6 +168,8 @@ void DownloaderAsyncWriter::writeQueueLocked(boost::unique_lock<boost::mutex>& l
         m_queue.pop_front();
         if (task.afterEarlierWrites) {
             --m_queuedActions;
+        } else {
+            --m_queuedWrites;
         }
         if (m_failed || m_file == nullptr) {
             continue;
@@ -178,4 +207,5 @@ void DownloaderAsyncWriter::writeQueueLocked(boost::unique_lock<boost::mutex>& l
     if (!m_failed && m_file != nullptr && !m_file->flush()) {
         m_failed = true;
     }
+    m_roomCondition.notify_all();
 }

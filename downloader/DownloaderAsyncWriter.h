@@ -42,11 +42,15 @@ public:
     // caller may reuse `buffer` at once. Dropped after stop() or a failure.
     // The thread sleeps until two tasks wait, so a single task is written
     // only when another arrives, a read-back needs it, or stop() is called.
+    // While kMaxQueuedWrites writes wait, the caller waits for the thread to
+    // take them: a writer that falls behind holds the transfer back instead
+    // of collecting parts in memory.
     void write(std::int32_t offset, std::int32_t length, const boost::shared_array<char>& buffer);
 
-    // Like write(), but queues `buffer` itself instead of a copy and returns
-    // an array of `capacity` bytes in its place: one the writer has finished
-    // with, or a new one. `buffer` must hold `capacity` bytes.
+    // Like write() (and waiting like it), but queues `buffer` itself instead
+    // of a copy and returns an array of `capacity` bytes in its place: one the
+    // writer has finished with, or a new one. `buffer` must hold `capacity`
+    // bytes.
     boost::shared_array<char> handOver(std::int32_t offset, std::int32_t length,
                                        boost::shared_array<char> buffer, std::size_t capacity);
 
@@ -74,8 +78,16 @@ public:
     // later tasks are dropped.
     bool failed() const;
 
+    // Writes queued at once before write() and handOver() wait. Two, because
+    // the thread wakes for the second; every further one is a part held in
+    // memory only because the thread was not scheduled yet.
+    static constexpr std::size_t kMaxQueuedWrites = 2;
+
 private:
     void run();
+    // Requires `lock` on m_mutex. Returns once fewer than kMaxQueuedWrites
+    // writes wait, or when nothing will take them any more.
+    void waitForRoomLocked(boost::unique_lock<boost::mutex>& lock);
     // Requires `lock` on m_mutex. Writes out the whole queue in order and
     // flushes once; releases the lock while an action runs.
     void writeQueueLocked(boost::unique_lock<boost::mutex>& lock);
@@ -86,6 +98,9 @@ private:
     std::deque<WriteTask> m_queue;
     // Actions in m_queue; the thread wakes for any.
     std::size_t m_queuedActions = 0;
+    // Writes in m_queue, bounded by kMaxQueuedWrites while the thread runs.
+    std::size_t m_queuedWrites = 0;
+    bool m_running = false;
     // Written arrays that no one else holds, for handOver() to return.
     std::vector<boost::shared_array<char>> m_spare;
     std::size_t m_spareCapacity = 0;
@@ -94,5 +109,7 @@ private:
     // other way round: actions run one at a time, in queue order.
     boost::mutex m_actionMutex;
     boost::condition_variable m_condition;
+    // Signalled when the thread has taken the queue, or ends.
+    boost::condition_variable m_roomCondition;
     boost::thread m_thread;
 };

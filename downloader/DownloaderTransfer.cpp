@@ -22,6 +22,10 @@ constexpr long kWaitMilliseconds = 1000;
 constexpr long kLongTimeoutMilliseconds = 2000;
 constexpr int kNoSocketPauseMilliseconds = 100;
 
+// libcurl's receive buffer per worker: one TLS record. 64 KiB cost 0.6 MiB
+// of peak RSS over 12 workers and saved no measurable CPU per GiB.
+constexpr long kReceiveBufferBytes = 16 * 1024;
+
 // Tells stop() which multi handle to wake while this transfer runs;
 // curlCleanUp() withdraws it before the handle goes.
 class ActiveMultiRegistration {
@@ -165,6 +169,7 @@ bool Downloader::setUpTransfer(TransferState& transfer, const std::string& addre
         options.proxy = m_proxy;
         options.followRedirects = true;
         options.limits = m_limits;
+        options.receiveBufferBytes = kReceiveBufferBytes;
         options.stopFlag = &m_stopped;
         if (!m_ifRange.empty()) {
             options.extraHeaderLines.push_back("If-Range: " + m_ifRange);
@@ -237,6 +242,12 @@ bool Downloader::startWorkers(TransferState& transfer, DownloaderAsyncWriter* wr
 std::optional<DownloadError> Downloader::waitAndPerform(TransferState& transfer,
                                                         DownloaderAsyncWriter* writer) {
     CURLM* multi = transfer.multiHandle.get();
+    // The perform that started the workers may already have finished a
+    // transfer; its worker must not wait for the next socket event.
+    publishProgress(transfer);
+    if (collectFinished(transfer)) {
+        return std::nullopt;
+    }
     for (;;) {
         long timeout = -1;
         const CURLMcode timeoutCode = curl_multi_timeout(multi, &timeout);

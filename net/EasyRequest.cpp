@@ -121,6 +121,9 @@ CURLcode EasyRequest::build(const RequestOptions& options) {
     if (options.noBody) {
         set.set(CURLOPT_NOBODY, 1L);
     }
+    if (options.receiveBufferBytes > 0) {
+        set.set(CURLOPT_BUFFERSIZE, options.receiveBufferBytes);
+    }
     applyProxy(set, options.proxy);
     // Other threads run beside every request; libcurl must not use signals.
     set.set(CURLOPT_NOSIGNAL, 1L);

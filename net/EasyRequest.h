@@ -46,6 +46,9 @@ struct RequestOptions {
     // 0 leaves libcurl's defaults.
     long connectTimeoutSeconds = 0;
     long totalTimeoutSeconds = 0;
+    // libcurl's receive buffer (CURLOPT_BUFFERSIZE): the most body bytes
+    // one call of bodyCallback gets. 0 leaves libcurl's default, 16 KiB.
+    long receiveBufferBytes = 0;
     RequestLimits limits;
     // The request ends with CURLE_ABORTED_BY_CALLBACK within about a second
     // of this turning true. Must outlive the handle.

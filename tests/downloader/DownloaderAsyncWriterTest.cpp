@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
+#include <future>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "SmallDisk.h"
@@ -103,6 +106,38 @@ TEST_F(WriterTest, AnActionRunsAtOnceButOnlyAfterEveryEarlierWriteReachedTheFile
     failing.stop();
     EXPECT_TRUE(failing.failed());
     EXPECT_EQ(count(), 2u);
+}
+
+// The queue is what a writer that falls behind costs in memory: past its
+// bound the transfer waits for the thread instead of piling parts up.
+TEST_F(WriterTest, AWriteBeyondTheBoundWaitsUntilTheThreadTakesTheQueue) {
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<bool> busy{false};
+    DownloaderAsyncWriter writer(&m_file);
+    writer.start();
+    writer.afterEarlierWrites([&busy, released] {
+        busy = true;
+        released.wait();  // keeps the thread from the queue
+    });
+    ASSERT_TRUE(testsupport::waitFor([&] { return busy.load(); }, std::chrono::seconds(10)));
+    std::size_t queued = 0;
+    for (; queued < DownloaderAsyncWriter::kMaxQueuedWrites; ++queued) {
+        writer.write(static_cast<std::int32_t>(queued), 1, bytesOf("q"));  // returns at once
+    }
+    std::atomic<bool> returned{false};
+    std::thread producer([&] {
+        const boost::shared_array<char> spare = writer.handOver(8, 4, bytesOf("over"), 4);
+        returned = true;
+    });
+    EXPECT_FALSE(
+        testsupport::waitFor([&] { return returned.load(); }, std::chrono::milliseconds(300)));
+    release.set_value();
+    EXPECT_TRUE(testsupport::waitFor([&] { return returned.load(); }, std::chrono::seconds(10)));
+    producer.join();
+    writer.stop();
+    EXPECT_FALSE(writer.failed());
+    EXPECT_EQ(content(), "qq......over....");
 }
 
 TEST_F(WriterTest, AStreamThatIsNotOpenIsAFailure) {
