@@ -1,9 +1,10 @@
 #include "app/CUpdateProgressApp.h"
 
-#include <boost/locale/encoding_utf.hpp>
 #include <stdexcept>
 #include <string>
 #include <utility>
+
+#include "text/TextConversion.h"
 
 CUpdateProgressApp::CUpdateProgressApp(platform::DialogHost& host, CUpdateProgressDlg::Hooks hooks)
     : m_host(host), m_hooks(std::move(hooks)) {}
@@ -16,8 +17,7 @@ bool CUpdateProgressApp::InitInstance() {
     } catch (const std::runtime_error& error) {
         const std::string text = error.what();
         // The caption is English whatever the interface language.
-        m_host.showPlainError(
-            L"Error!", boost::locale::conv::utf_to_utf<wchar_t>(text, boost::locale::conv::skip));
+        m_host.showPlainError(L"Error!", utf8ToWide(text));
     }
     return false;
 }

@@ -2,9 +2,9 @@
 
 #include <boost/locale/encoding_utf.hpp>
 
-#include "app/TextConversion.h"
 #include "platform/PathSeparator.h"
 #include "platform/UninstallEntry.h"
+#include "text/TextConversion.h"
 
 std::optional<std::wstring> readEntryValueText(std::string_view stored) {
     // The limit counts UTF-16 units, as the value buffer of the home platform does.
@@ -14,8 +14,7 @@ std::optional<std::wstring> readEntryValueText(std::string_view stored) {
             1 >
         InstalledProduct::kValueBufferUnits)
         return std::nullopt;
-    std::wstring text = boost::locale::conv::utf_to_utf<wchar_t>(
-        stored.data(), stored.data() + stored.size(), boost::locale::conv::skip);
+    std::wstring text = utf8ToWide(stored);
     const std::size_t end = text.find(L'\0');
     if (end != std::wstring::npos) text.erase(end);
     return text;
@@ -39,6 +38,5 @@ InstalledProduct::InstalledProduct() {
     if (!location) return;
     installLocation = std::move(*location);
     m_exePath = installLocation + platform::kPathSeparator + kExecutableName;
-    installed = platform::pathExists(
-        boost::locale::conv::utf_to_utf<char>(m_exePath, boost::locale::conv::skip));
+    installed = platform::pathExists(wideToUtf8(m_exePath));
 }

@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "app/TextConversion.h"
+#include "text/TextConversion.h"
 
 namespace {
 

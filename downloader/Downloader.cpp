@@ -4,7 +4,6 @@
 #include <boost/filesystem/fstream.hpp>
 #include <boost/filesystem/operations.hpp>
 #include <boost/format.hpp>
-#include <boost/locale/encoding_utf.hpp>
 #include <boost/thread/lock_guard.hpp>
 #include <cstdlib>
 #include <cstring>
@@ -25,6 +24,7 @@
 #include "downloader/FilePath.h"
 #include "downloader/ResumeState.h"
 #include "platform/DurableFiles.h"
+#include "text/TextConversion.h"
 
 namespace {
 
@@ -34,20 +34,17 @@ constexpr const char* kLogFileVariable = "WEBSETUP_DOWNLOADER_LOG";
 
 std::wstring logFilePathFromEnvironment() {
     const char* path = std::getenv(kLogFileVariable);
-    return path == nullptr ? std::wstring() : boost::locale::conv::utf_to_utf<wchar_t>(path);
+    return path == nullptr ? std::wstring() : utf8ToWide(path);
 }
 
 // How much a crash may cost: at most this much transfer time is fetched
 // again. Each resume point syncs the installer's data to the disk.
 constexpr std::chrono::seconds kResumePointInterval(1);
 
-std::string utf8(const std::wstring& text) { return boost::locale::conv::utf_to_utf<char>(text); }
-
 // "<what> <path>: <system error>", from errno as the failed call left it.
 std::string systemFailure(const std::string& what, const std::wstring& path) {
     const int error = errno;
-    return what + " " + boost::locale::conv::utf_to_utf<char>(path) + ": " +
-           std::generic_category().message(error);
+    return what + " " + wideToUtf8(path) + ": " + std::generic_category().message(error);
 }
 
 }  // namespace
@@ -215,7 +212,7 @@ bool Downloader::forgetResumeState() {
     if (m_resumeStatePath.empty()) {
         return true;
     }
-    const std::string error = platform::removeFileDurably(utf8(m_resumeStatePath));
+    const std::string error = platform::removeFileDurably(wideToUtf8(m_resumeStatePath));
     if (!error.empty()) {
         DownloaderLog::failure(error);
     }
@@ -234,16 +231,16 @@ void Downloader::saveResumePoint(DownloaderAsyncWriter* writer, bool now) {
     // Taken now, on the download thread: it claims only the parts queued so
     // far, which the writer writes before it runs the action.
     const std::string state = encodeResumeState({m_resumeValidator, m_downloadInfo});
-    writer->afterEarlierWrites(
-        [destination = utf8(m_downloadInfo.destFilePath()), path = utf8(m_resumeStatePath), state] {
-            std::string error = platform::syncFileData(destination);
-            if (error.empty()) {
-                error = platform::replaceFileDurably(path, state);
-            }
-            if (!error.empty()) {
-                DownloaderLog::line("Error: no resume point saved: " + error);
-            }
-        });
+    writer->afterEarlierWrites([destination = wideToUtf8(m_downloadInfo.destFilePath()),
+                                path = wideToUtf8(m_resumeStatePath), state] {
+        std::string error = platform::syncFileData(destination);
+        if (error.empty()) {
+            error = platform::replaceFileDurably(path, state);
+        }
+        if (!error.empty()) {
+            DownloaderLog::line("Error: no resume point saved: " + error);
+        }
+    });
 }
 
 bool Downloader::destFileMatches() const {

@@ -1,10 +1,10 @@
 #include "downloader/ResumeState.h"
 
-#include <boost/locale/encoding_utf.hpp>
 #include <fstream>
 
 #include "downloader/FilePath.h"
 #include "platform/DurableFiles.h"
+#include "text/TextConversion.h"
 
 namespace {
 
@@ -133,7 +133,7 @@ std::optional<DownloadInfo> resumableDownload(const DownloadInfo& fresh,
         why = "the server's file has changed (" + state->validator + ", now " + validator + ")";
         return std::nullopt;
     }
-    const std::string destination = boost::locale::conv::utf_to_utf<char>(fresh.destFilePath());
+    const std::string destination = wideToUtf8(fresh.destFilePath());
     if (!platform::isOwnPlainFile(destination, fresh.totalSize())) {
         why = "the file " + destination + " is missing, not ours or not of the full size";
         return std::nullopt;

@@ -6,11 +6,12 @@
 #include <unistd.h>
 
 #include <array>
-#include <boost/locale/encoding_utf.hpp>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <system_error>
+
+#include "text/TextConversion.h"
 
 namespace platform {
 
@@ -62,11 +63,6 @@ std::vector<std::wstring> splitCommandLine(std::wstring_view text) {
 }
 
 namespace {
-
-std::string toUtf8(std::wstring_view text) {
-    return boost::locale::conv::utf_to_utf<char>(text.data(), text.data() + text.size(),
-                                                 boost::locale::conv::skip);
-}
 
 std::string errnoText(const std::string& what, int error) {
     return what + ": " + std::generic_category().message(error);
@@ -182,7 +178,7 @@ std::vector<std::string> commandOf(const std::string& path,
     std::vector<std::string> command{path};
     if (parameters) {
         for (const std::wstring& argument : splitCommandLine(*parameters)) {
-            command.push_back(toUtf8(argument));
+            command.push_back(wideToUtf8(argument));
         }
     }
     return command;
@@ -195,7 +191,7 @@ ShellOpenResult openWithXdg(const std::string& path) {
 }  // namespace
 
 ShellOpenResult shellOpen(const std::wstring& file, const std::optional<std::wstring>& parameters) {
-    const std::string path = toUtf8(file);
+    const std::string path = wideToUtf8(file);
     const Descriptor held(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     if (held.get() < 0) return {false, errnoText("cannot open " + path, errno)};
     if (!isProgram(held.get())) return openWithXdg(path);

@@ -1,7 +1,8 @@
 #include "platform/UserProxy.h"
 
-#include <boost/locale/encoding_utf.hpp>
 #include <cstdlib>
+
+#include "text/TextConversion.h"
 
 namespace platform {
 
@@ -23,8 +24,7 @@ std::optional<std::wstring> userProxyString() {
          {"https_proxy", "HTTPS_PROXY", "http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"}) {
         const char* value = std::getenv(name);
         if (value == nullptr || *value == '\0') continue;
-        return boost::locale::conv::utf_to_utf<wchar_t>(proxyHostPort(value),
-                                                        boost::locale::conv::skip);
+        return utf8ToWide(proxyHostPort(value));
     }
     return std::nullopt;
 }

@@ -1,8 +1,8 @@
 #include "setup/InstallerParameters.h"
 
 #include "app/SettingValue.h"
-#include "app/TextConversion.h"
 #include "setup/CommandLineQuoting.h"
+#include "text/TextConversion.h"
 
 std::optional<std::wstring> installerParameters(const InstallerSettings& settings) {
     if (settings.productId == kVaultOProductId) {

@@ -4,7 +4,6 @@
 
 #include <boost/filesystem/operations.hpp>
 #include <boost/format.hpp>
-#include <boost/locale/encoding_utf.hpp>
 #include <chrono>
 #include <limits>
 #include <optional>
@@ -25,6 +24,7 @@
 #include "setup/SetupMessages.h"
 #include "setup/UiText.h"
 #include "setup/WorkerGuard.h"
+#include "text/TextConversion.h"
 #include "websetup/BuildConfig.h"
 
 namespace {
@@ -35,18 +35,10 @@ constexpr ProductId kReelBoxProductId = 3;
 constexpr const wchar_t kWebContentType[] = L"10";
 constexpr const wchar_t kWebContentPrefix[] = L"-turl ";
 
-std::string toUtf8(const std::wstring& text) {
-    return boost::locale::conv::utf_to_utf<char>(text, boost::locale::conv::skip);
-}
-
-std::wstring toWide(const std::string& text) {
-    return boost::locale::conv::utf_to_utf<wchar_t>(text, boost::locale::conv::skip);
-}
-
 // The launch's result changes nothing for the user; it is only written down.
 void logShellOpen(const std::wstring& file, const platform::ShellOpenResult& result) {
     if (result.started) return;
-    DownloaderLog::failure(toUtf8(file) + " could not be opened: " + result.error);
+    DownloaderLog::failure(wideToUtf8(file) + " could not be opened: " + result.error);
 }
 
 }  // namespace
@@ -130,7 +122,7 @@ ProxySettings SetupFlow::chooseProxy(const std::atomic<bool>& stopFlag) const {
     try {
         const std::optional<std::wstring> configured = platform::userProxyString();
         if (!configured) return ProxySettings();
-        const std::string text = toUtf8(*configured);
+        const std::string text = wideToUtf8(*configured);
         ProxySettings candidate;
         candidate.mode = 2;
         const std::size_t colon = text.find(':');
@@ -212,8 +204,8 @@ DownloadInfo SetupFlow::prepareDownload(const CUpdateProgressDlg& dialog, const 
     if (!privateFolder.fallbackReason.empty()) {
         DownloaderLog::failure(privateFolder.fallbackReason + "; working in " + privateFolder.path);
     }
-    const std::wstring folder = toWide(privateFolder.path);
-    const std::wstring tag = toWide(info.fileTag());
+    const std::wstring folder = utf8ToWide(privateFolder.path);
+    const std::wstring tag = utf8ToWide(info.fileTag());
     m_recordPath = folder + platform::kPathSeparator + L"_" + tag + L".txt";
     const std::wstring installer = folder + platform::kPathSeparator +
                                    productFileStem(dialog.m_productId) + L"_" + tag + L".exe";
@@ -222,22 +214,22 @@ DownloadInfo SetupFlow::prepareDownload(const CUpdateProgressDlg& dialog, const 
 
     // Another copy of this stub downloading into the same files would
     // corrupt them, or start an installer still being written.
-    if (!m_recordLock) m_recordLock = platform::FileLock::tryLock(toUtf8(m_recordPath));
+    if (!m_recordLock) m_recordLock = platform::FileLock::tryLock(wideToUtf8(m_recordPath));
     if (!m_recordLock) throw std::runtime_error("another copy of the stub is downloading");
 
     std::string why;
     if (std::optional<DownloadInfo> earlier = resumableDownload(
             info, m_installerSource.validator, resumeStatePath(m_recordPath), why)) {
-        DownloaderLog::line("resuming " + toUtf8(installer) + " with " +
+        DownloaderLog::line("resuming " + wideToUtf8(installer) + " with " +
                             std::to_string(earlier->committedSize()) + " bytes done");
         return *earlier;
     }
-    DownloaderLog::line("starting " + toUtf8(installer) + " afresh: " + why);
+    DownloaderLog::line("starting " + wideToUtf8(installer) + " afresh: " + why);
     // The old installer holds nothing to keep then; removing it means an
     // installer still running from it keeps its own file instead of being
     // overwritten in place.
     boost::system::error_code ignored;  // the downloader reports a file it cannot create
-    boost::filesystem::remove(boost::filesystem::path(toUtf8(installer)), ignored);
+    boost::filesystem::remove(boost::filesystem::path(wideToUtf8(installer)), ignored);
     return info;
 }
 
@@ -252,7 +244,7 @@ void SetupFlow::pollDownload(CUpdateProgressDlg& dialog, const ProxySettings& pr
                 finishDownload(dialog, proxy);
             } else {
                 DownloaderLog::failure("the download of " +
-                                       toUtf8(downloader.downloadInfo().destFilePath()) +
+                                       wideToUtf8(downloader.downloadInfo().destFilePath()) +
                                        " ended incomplete");
                 reportError(dialog, uiText(12));
             }
@@ -277,7 +269,7 @@ void SetupFlow::finishDownload(CUpdateProgressDlg& dialog, const ProxySettings& 
 
 bool SetupFlow::admitInstaller(CUpdateProgressDlg& dialog, const ProxySettings& proxy) {
     LaunchGateInput input;
-    input.installerPath = toUtf8(dialog.m_downloader.downloadInfo().destFilePath());
+    input.installerPath = wideToUtf8(dialog.m_downloader.downloadInfo().destFilePath());
     input.source = m_installerSource;
     input.proxy = proxy;
     input.pinnedPublisher = m_config.pinnedPublisher;
@@ -314,6 +306,6 @@ void SetupFlow::launchInstaller(CUpdateProgressDlg& dialog) {
     settings.payload = dialog.m_payload;
 
     const platform::ReadOnlyFile& installer = *m_admittedInstaller;
-    logShellOpen(toWide(installer.path()),
+    logShellOpen(utf8ToWide(installer.path()),
                  platform::shellOpen(installer, installerParameters(settings)));
 }

@@ -2,9 +2,9 @@
 
 #include <exception>
 
-#include "app/TextConversion.h"
 #include "downloader/DownloaderLog.h"
 #include "setup/ErrorClass.h"
+#include "text/TextConversion.h"
 
 std::optional<std::wstring> errorBoxTextOf(const std::function<void()>& step) {
     try {

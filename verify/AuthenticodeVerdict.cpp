@@ -1,7 +1,8 @@
 #include "verify/AuthenticodeVerdict.h"
 
-#include <boost/locale/encoding_utf.hpp>
 #include <cstdio>
+
+#include "text/TextConversion.h"
 
 namespace {
 
@@ -22,11 +23,6 @@ constexpr KnownResult kKnownResults[] = {
     {0x800B0004, "the signature is not trusted"},
 };
 
-std::string toUtf8(std::wstring_view text) {
-    return boost::locale::conv::utf_to_utf<char>(text.data(), text.data() + text.size(),
-                                                 boost::locale::conv::skip);
-}
-
 }  // namespace
 
 PublisherCheck authenticodeVerdict(std::uint32_t trustResult,
@@ -46,7 +42,8 @@ PublisherCheck authenticodeVerdict(std::uint32_t trustResult,
     }
     if (*signerName != pinnedName) {
         return {false, false,
-                "signed by \"" + toUtf8(*signerName) + "\", not by \"" + toUtf8(pinnedName) + "\""};
+                "signed by \"" + wideToUtf8(*signerName) + "\", not by \"" +
+                    wideToUtf8(pinnedName) + "\""};
     }
-    return {true, false, "signed by \"" + toUtf8(*signerName) + "\""};
+    return {true, false, "signed by \"" + wideToUtf8(*signerName) + "\""};
 }

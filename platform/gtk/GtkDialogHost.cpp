@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <boost/locale/encoding_utf.hpp>
 #include <cassert>
 #include <cmath>
 #include <string>
@@ -14,13 +13,10 @@
 #include "platform/CallbackFailure.h"
 #include "resources/DialogLayout.h"
 #include "resources/ProgramIcon.h"
+#include "text/TextConversion.h"
 
 namespace platform {
 namespace {
-
-std::string toUtf8(const std::wstring& text) {
-    return boost::locale::conv::utf_to_utf<char>(text, boost::locale::conv::skip);
-}
 
 // Pixels per dialog unit for the templates' fonts (the home platform's base
 // units at 96 dots per inch: a quarter of the average character width, an
@@ -94,19 +90,19 @@ public:
     void setCaption(const std::wstring& caption) override {
         assertInterfaceThread();
         if (m_window == nullptr) return;  // the run is over
-        gtk_window_set_title(GTK_WINDOW(m_window), toUtf8(caption).c_str());
+        gtk_window_set_title(GTK_WINDOW(m_window), wideToUtf8(caption).c_str());
     }
 
     void setStatusText(const std::wstring& text) override {
         assertInterfaceThread();
         if (m_window == nullptr) return;  // the run is over
-        gtk_label_set_text(GTK_LABEL(m_statusText), toUtf8(text).c_str());
+        gtk_label_set_text(GTK_LABEL(m_statusText), wideToUtf8(text).c_str());
     }
 
     void setProgressText(const std::wstring& text) override {
         assertInterfaceThread();
         if (m_window == nullptr) return;  // the run is over
-        gtk_label_set_text(GTK_LABEL(m_progressText), toUtf8(text).c_str());
+        gtk_label_set_text(GTK_LABEL(m_progressText), wideToUtf8(text).c_str());
     }
 
     void setProgressPosition(int percent) override {
@@ -158,7 +154,7 @@ public:
         namespace box_layout = resources::message_box;
         const DialogUnits& units = kMessageBoxUnits;
         GtkWidget* box = gtk_dialog_new();
-        gtk_window_set_title(GTK_WINDOW(box), toUtf8(layout.caption).c_str());
+        gtk_window_set_title(GTK_WINDOW(box), wideToUtf8(layout.caption).c_str());
         gtk_window_set_resizable(GTK_WINDOW(box), FALSE);
         gtk_window_set_modal(GTK_WINDOW(box), TRUE);
         if (m_window != nullptr && gtk_widget_get_visible(m_window)) {
@@ -174,7 +170,7 @@ public:
         gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(box))), fixed, TRUE, TRUE,
                            0);
         GtkWidget* message = placeLabel(fixed, units, box_layout::kMessage, true);
-        gtk_label_set_text(GTK_LABEL(message), toUtf8(layout.message).c_str());
+        gtk_label_set_text(GTK_LABEL(message), wideToUtf8(layout.message).c_str());
 
         GtkWidget* first = placeButton(box, fixed, units, layout.first, kFirstButtonResult);
         placeButton(box, fixed, units, layout.second, kSecondButtonResult);
@@ -195,8 +191,8 @@ public:
     void showPlainError(const std::wstring& caption, const std::wstring& text) override {
         assertInterfaceThread();
         GtkWidget* box = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_OTHER,
-                                                GTK_BUTTONS_OK, "%s", toUtf8(text).c_str());
-        gtk_window_set_title(GTK_WINDOW(box), toUtf8(caption).c_str());
+                                                GTK_BUTTONS_OK, "%s", wideToUtf8(text).c_str());
+        gtk_window_set_title(GTK_WINDOW(box), wideToUtf8(caption).c_str());
         gtk_window_set_position(GTK_WINDOW(box), GTK_WIN_POS_CENTER);
         gtk_dialog_run(GTK_DIALOG(box));
         gtk_widget_destroy(box);
@@ -276,7 +272,7 @@ private:
     GtkWidget* placeButton(GtkWidget* box, GtkWidget* fixed, const DialogUnits& units,
                            const MessageBoxButton& button, int response) {
         if (!button.visible) return nullptr;
-        GtkWidget* widget = gtk_button_new_with_label(toUtf8(button.text).c_str());
+        GtkWidget* widget = gtk_button_new_with_label(wideToUtf8(button.text).c_str());
         gtk_widget_set_size_request(widget, units.width(button.rect.width),
                                     units.height(button.rect.height));
         gtk_fixed_put(GTK_FIXED(fixed), widget, units.left(button.rect), units.top(button.rect));

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <boost/locale/encoding_utf.hpp>
 #include <cerrno>
 #include <condition_variable>
 #include <csignal>
@@ -14,12 +13,10 @@
 #include <mutex>
 #include <string>
 
+#include "text/TextConversion.h"
+
 namespace platform {
 namespace {
-
-std::string toUtf8(const std::wstring& text) {
-    return boost::locale::conv::utf_to_utf<char>(text, boost::locale::conv::skip);
-}
 
 // The write end of the pipe the SIGINT handler writes to; -1 while no run
 // listens for Ctrl-C.
@@ -104,7 +101,7 @@ public:
         if (text == m_statusText) return;
         m_statusText = text;
         clearProgressLine();
-        std::fprintf(stderr, "%s\n", toUtf8(text).c_str());
+        std::fprintf(stderr, "%s\n", wideToUtf8(text).c_str());
         m_progressDirty = true;
     }
 
@@ -120,7 +117,7 @@ public:
     }
 
     void showWindow() override {
-        std::fprintf(stderr, "%s\n", toUtf8(m_caption).c_str());
+        std::fprintf(stderr, "%s\n", wideToUtf8(m_caption).c_str());
         m_shown = true;
     }
 
@@ -160,13 +157,13 @@ public:
 
     int runMessageBox(const MessageBoxLayout& box) override {
         finishProgressLine();
-        std::fprintf(stderr, "\n[%s]\n%s\n", toUtf8(box.caption).c_str(),
-                     toUtf8(box.message).c_str());
+        std::fprintf(stderr, "\n[%s]\n%s\n", wideToUtf8(box.caption).c_str(),
+                     wideToUtf8(box.message).c_str());
         int result = kSecondButtonResult;
         if (!m_inputIsTerminal) {
             // Nobody can answer: the box counts as answered with its default
             // button, as an Enter would.
-            std::fprintf(stderr, "(%s)\n", toUtf8(defaultButtonText(box)).c_str());
+            std::fprintf(stderr, "(%s)\n", wideToUtf8(defaultButtonText(box)).c_str());
             result = box.first.visible ? kFirstButtonResult : kSecondButtonResult;
         } else {
             result = askOnTerminal(box);
@@ -177,7 +174,7 @@ public:
 
     void showPlainError(const std::wstring& caption, const std::wstring& text) override {
         finishProgressLine();
-        std::fprintf(stderr, "%s %s\n", toUtf8(caption).c_str(), toUtf8(text).c_str());
+        std::fprintf(stderr, "%s %s\n", wideToUtf8(caption).c_str(), wideToUtf8(text).c_str());
         if (m_inputIsTerminal) {
             std::fprintf(stderr, "Press Enter to close.\n");
             std::string ignored;
@@ -217,7 +214,7 @@ private:
     void render() {
         if (!m_shown || !m_progressDirty) return;
         m_progressDirty = false;
-        const std::string text = toUtf8(m_progressText);
+        const std::string text = wideToUtf8(m_progressText);
         if (m_outputIsTerminal) {
             const int filled = m_percent * kBarWidth / 100;
             std::string bar(static_cast<std::size_t>(filled), '#');
@@ -248,10 +245,10 @@ private:
     int askOnTerminal(const MessageBoxLayout& box) {
         for (;;) {
             if (box.first.visible) {
-                std::fprintf(stderr, "  1) %s (Enter)", toUtf8(box.first.text).c_str());
+                std::fprintf(stderr, "  1) %s (Enter)", wideToUtf8(box.first.text).c_str());
             }
             if (box.second.visible) {
-                std::fprintf(stderr, "  2) %s", toUtf8(box.second.text).c_str());
+                std::fprintf(stderr, "  2) %s", wideToUtf8(box.second.text).c_str());
             }
             std::fputs("\n> ", stderr);
             std::fflush(stderr);
@@ -261,10 +258,10 @@ private:
                 return kSecondButtonResult;  // Ctrl-C or end of input closes the box
             }
             if (box.first.visible &&
-                (answer.empty() || answer == "1" || answer == toUtf8(box.first.text))) {
+                (answer.empty() || answer == "1" || answer == wideToUtf8(box.first.text))) {
                 return kFirstButtonResult;
             }
-            if (box.second.visible && (answer == "2" || answer == toUtf8(box.second.text))) {
+            if (box.second.visible && (answer == "2" || answer == wideToUtf8(box.second.text))) {
                 return kSecondButtonResult;
             }
             if (!box.first.visible && answer.empty()) return kSecondButtonResult;

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "platform/win32/WideText.h"
+#include "text/TextConversion.h"
 
 namespace platform {
 namespace {
@@ -21,7 +21,7 @@ HANDLE openNoFollow(const std::wstring& path, DWORD access, DWORD disposition) {
 }  // namespace
 
 std::string syncFileData(const std::string& path) {
-    const HANDLE file = openNoFollow(win32::fromUtf8(path), GENERIC_WRITE, OPEN_EXISTING);
+    const HANDLE file = openNoFollow(utf8ToWide(path), GENERIC_WRITE, OPEN_EXISTING);
     if (file == INVALID_HANDLE_VALUE) return errorText("cannot open " + path, ::GetLastError());
     const bool flushed = ::FlushFileBuffers(file) != 0;
     const DWORD error = ::GetLastError();
@@ -31,7 +31,7 @@ std::string syncFileData(const std::string& path) {
 
 std::string replaceFileDurably(const std::string& path, const std::string& content) {
     const std::string temporary = path + ".new";
-    const std::wstring wideTemporary = win32::fromUtf8(temporary);
+    const std::wstring wideTemporary = utf8ToWide(temporary);
     const HANDLE file = openNoFollow(wideTemporary, GENERIC_WRITE, CREATE_ALWAYS);
     if (file == INVALID_HANDLE_VALUE) {
         return errorText("cannot create " + temporary, ::GetLastError());
@@ -47,7 +47,7 @@ std::string replaceFileDurably(const std::string& path, const std::string& conte
         return errorText("cannot write " + temporary, error);
     }
     // Write-through: the call returns once the new name is on the disk.
-    if (!::MoveFileExW(wideTemporary.c_str(), win32::fromUtf8(path).c_str(),
+    if (!::MoveFileExW(wideTemporary.c_str(), utf8ToWide(path).c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         const DWORD moveError = ::GetLastError();
         ::DeleteFileW(wideTemporary.c_str());
@@ -57,14 +57,14 @@ std::string replaceFileDurably(const std::string& path, const std::string& conte
 }
 
 std::string removeFileDurably(const std::string& path) {
-    if (::DeleteFileW(win32::fromUtf8(path).c_str())) return {};
+    if (::DeleteFileW(utf8ToWide(path).c_str())) return {};
     const DWORD error = ::GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return {};
     return errorText("cannot remove " + path, error);
 }
 
 bool isOwnPlainFile(const std::string& path, std::int64_t size) {
-    const HANDLE file = openNoFollow(win32::fromUtf8(path), FILE_READ_ATTRIBUTES, OPEN_EXISTING);
+    const HANDLE file = openNoFollow(utf8ToWide(path), FILE_READ_ATTRIBUTES, OPEN_EXISTING);
     if (file == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION information{};
     const bool known = ::GetFileInformationByHandle(file, &information) != 0;

@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "platform/win32/WideText.h"
+#include "text/TextConversion.h"
 
 namespace platform {
 namespace {
@@ -101,10 +101,10 @@ PrivateFolder privateTempFolder(const std::string& tempRoot) {
     const PSID defaultOwner = reinterpret_cast<const TOKEN_OWNER*>(ownerToken.data())->Owner;
     std::vector<BYTE> acl = userOnlyAcl(user);
 
-    std::wstring root = win32::fromUtf8(tempRoot);
+    std::wstring root = utf8ToWide(tempRoot);
     while (!root.empty() && (root.back() == L'\\' || root.back() == L'/')) root.pop_back();
     const std::wstring folder = root + L"\\websetup-" + sidText(user);
-    const std::string folderText = win32::toUtf8(folder);
+    const std::string folderText = wideToUtf8(folder);
 
     SECURITY_DESCRIPTOR descriptor;
     ::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
@@ -149,7 +149,7 @@ PrivateFolder privateTempFolder(const std::string& tempRoot) {
 }
 
 std::string unlinkUnsafeEntry(const std::string& path) {
-    const std::wstring wide = win32::fromUtf8(path);
+    const std::wstring wide = utf8ToWide(path);
     BY_HANDLE_FILE_INFORMATION information{};
     {
         const Handle entry(openNoFollow(wide, FILE_READ_ATTRIBUTES,
@@ -174,7 +174,7 @@ std::string unlinkUnsafeEntry(const std::string& path) {
 }
 
 bool restrictToOwner(const std::string& path) {
-    Handle file(openNoFollow(win32::fromUtf8(path), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
+    Handle file(openNoFollow(utf8ToWide(path), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
     if (!file.valid()) return false;
     // Held until the process ends: while it is open nobody can write, replace
     // or delete the file, and starting it only needs to read it.
@@ -190,7 +190,7 @@ FileLock::~FileLock() {
 std::unique_ptr<FileLock> FileLock::tryLock(const std::string& path) {
     const std::string unsafe = unlinkUnsafeEntry(path);
     if (!unsafe.empty()) throw std::runtime_error(unsafe);
-    Handle file(openNoFollow(win32::fromUtf8(path), GENERIC_READ | GENERIC_WRITE,
+    Handle file(openNoFollow(utf8ToWide(path), GENERIC_READ | GENERIC_WRITE,
                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_ALWAYS));
     if (!file.valid()) throw failure("cannot open " + path, ::GetLastError());
     BY_HANDLE_FILE_INFORMATION information{};

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "platform/win32/WideText.h"
+#include "text/TextConversion.h"
 
 namespace platform {
 namespace {
@@ -24,7 +24,7 @@ std::unique_ptr<ReadOnlyFile> ReadOnlyFile::open(const std::string& path, std::s
     // Sharing reading alone: nobody may write, rename or delete the file
     // while it is held, and starting it only reads it.
     const HANDLE file =
-        ::CreateFileW(win32::fromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+        ::CreateFileW(utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         error = windowsError("cannot open " + path, ::GetLastError());

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "platform/win32/WideText.h"
+#include "text/TextConversion.h"
 
 namespace platform {
 
@@ -21,7 +21,7 @@ ShellOpenResult shellOpen(const std::wstring& file, const std::optional<std::wst
 }
 
 ShellOpenResult shellOpen(const ReadOnlyFile& file, const std::optional<std::wstring>& parameters) {
-    return shellOpen(win32::fromUtf8(file.path()), parameters);
+    return shellOpen(utf8ToWide(file.path()), parameters);
 }
 
 }  // namespace platform

@@ -6,7 +6,7 @@
 
 #include <array>
 
-#include "platform/win32/WideText.h"
+#include "text/TextConversion.h"
 
 namespace platform {
 namespace {
@@ -37,12 +37,12 @@ private:
 
 std::optional<std::string> readUninstallValue(const std::string& entry,
                                               const std::string& valueName) {
-    const RegistryKey key(HKEY_LOCAL_MACHINE, kUninstallKey + win32::fromUtf8(entry));
+    const RegistryKey key(HKEY_LOCAL_MACHINE, kUninstallKey + utf8ToWide(entry));
     if (key.get() == nullptr) return std::nullopt;
     // 512 units: a longer value fails the read with ERROR_MORE_DATA.
     std::array<wchar_t, 512> buffer{};
     DWORD bytes = sizeof buffer;
-    if (::RegQueryValueExW(key.get(), win32::fromUtf8(valueName).c_str(), nullptr, nullptr,
+    if (::RegQueryValueExW(key.get(), utf8ToWide(valueName).c_str(), nullptr, nullptr,
                            reinterpret_cast<BYTE*>(buffer.data()), &bytes) != ERROR_SUCCESS) {
         return std::nullopt;
     }
@@ -50,11 +50,11 @@ std::optional<std::string> readUninstallValue(const std::string& entry,
     // dropped; stored text may lack it, and may hold others before it.
     std::wstring value(buffer.data(), bytes / sizeof(wchar_t));
     if (!value.empty() && value.back() == L'\0') value.pop_back();
-    return win32::toUtf8(value);
+    return wideToUtf8(value);
 }
 
 bool pathExists(const std::string& path) {
-    return ::PathFileExistsW(win32::fromUtf8(path).c_str()) != FALSE;
+    return ::PathFileExistsW(utf8ToWide(path).c_str()) != FALSE;
 }
 
 }  // namespace platform

@@ -4,7 +4,7 @@
 
 #include "app/PayloadInfo.h"
 #include "app/SettingValue.h"
-#include "app/TextConversion.h"
+#include "text/TextConversion.h"
 
 // A stub's own code names the marker, but whether the text survives in its
 // constant data is the optimiser's choice (at -O3 it does not). The stamped

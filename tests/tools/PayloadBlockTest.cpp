@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/SettingValue.h"
-#include "app/TextConversion.h"
+#include "text/TextConversion.h"
 #include "tools/RoundTripValues.h"
 #include "tools/stamp/PayloadBlock.h"
 

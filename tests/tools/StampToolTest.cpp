@@ -6,9 +6,9 @@
 
 #include "app/PayloadInfo.h"
 #include "app/SettingValue.h"
-#include "app/TextConversion.h"
 #include "support/Process.h"
 #include "support/Sandbox.h"
+#include "text/TextConversion.h"
 #include "tools/RoundTripValues.h"
 #include "websetup/BuildConfig.h"
 

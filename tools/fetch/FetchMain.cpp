@@ -7,7 +7,6 @@
 // request's answer announced, as the stub does.
 #include <curl/curl.h>
 
-#include <boost/locale/encoding_utf.hpp>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -23,6 +22,7 @@
 #include "downloader/ResumeState.h"
 #include "net/SingleRequest.h"
 #include "platform/ReadOnlyFile.h"
+#include "text/TextConversion.h"
 #include "verify/AnnouncedDigest.h"
 #include "verify/FileDigest.h"
 #include "websetup/BuildConfig.h"
@@ -123,10 +123,6 @@ std::optional<std::int32_t> fetchSize(const std::string& url,
     return static_cast<std::int32_t>(*size);
 }
 
-std::wstring wide(const std::string& utf8) {
-    return boost::locale::conv::utf_to_utf<wchar_t>(utf8);
-}
-
 int download(const Arguments& arguments, std::int32_t size, const std::string& validator) {
     DownloadInfo info;
     info.setResourcePath("");
@@ -134,9 +130,9 @@ int download(const Arguments& arguments, std::int32_t size, const std::string& v
     info.setDefaultPartSize();
     info.setDefaultWorkersCount();
     info.setBaseUrls(arguments.urls);
-    info.setDestFilePath(wide(arguments.out));
+    info.setDestFilePath(utf8ToWide(arguments.out));
 
-    const std::wstring statePath = resumeStatePath(wide(arguments.record));
+    const std::wstring statePath = resumeStatePath(utf8ToWide(arguments.record));
     std::string why;
     if (std::optional<DownloadInfo> earlier = resumableDownload(info, validator, statePath, why)) {
         std::fprintf(stderr, "websetup-fetch: resuming with %d of %d bytes done\n",
@@ -148,7 +144,7 @@ int download(const Arguments& arguments, std::int32_t size, const std::string& v
 
     Downloader downloader;
     downloader.setDownloadInfo(info);
-    downloader.setTempFilePath(wide(arguments.record));
+    downloader.setTempFilePath(utf8ToWide(arguments.record));
     downloader.setResumeState(statePath, validator);
     downloader.beginDownload();
     std::int32_t shown = -1;

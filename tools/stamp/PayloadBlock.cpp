@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/TextConversion.h"
+#include "text/TextConversion.h"
 
 namespace {
 

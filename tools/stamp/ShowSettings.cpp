@@ -4,7 +4,7 @@
 
 #include "app/PayloadInfo.h"
 #include "app/SettingValue.h"
-#include "app/TextConversion.h"
+#include "text/TextConversion.h"
 #include "tools/stamp/PayloadBlock.h"
 #include "tools/stamp/StampFile.h"
 

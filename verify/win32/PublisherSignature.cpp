@@ -8,7 +8,7 @@
 
 #include <optional>
 
-#include "platform/win32/WideText.h"
+#include "text/TextConversion.h"
 #include "verify/AuthenticodeVerdict.h"
 
 namespace {
@@ -39,7 +39,7 @@ std::optional<std::wstring> signerName(HANDLE stateData) {
 PublisherCheck checkPublisherSignature(const platform::ReadOnlyFile& installer,
                                        const std::string& pinnedPublisher, const InstallerOrigin&,
                                        const std::atomic<bool>&) {
-    const std::wstring path = platform::win32::fromUtf8(installer.path());
+    const std::wstring path = utf8ToWide(installer.path());
     WINTRUST_FILE_INFO file{};
     file.cbStruct = sizeof file;
     file.pcwszFilePath = path.c_str();
@@ -63,5 +63,5 @@ PublisherCheck checkPublisherSignature(const platform::ReadOnlyFile& installer,
     data.dwStateAction = WTD_STATEACTION_CLOSE;
     (void)::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
     return authenticodeVerdict(static_cast<std::uint32_t>(result), name,
-                               platform::win32::fromUtf8(pinnedPublisher));
+                               utf8ToWide(pinnedPublisher));
 }

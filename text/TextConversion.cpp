@@ -1,4 +1,4 @@
-#include "app/TextConversion.h"
+#include "text/TextConversion.h"
 
 #include <boost/locale/encoding_utf.hpp>
 
