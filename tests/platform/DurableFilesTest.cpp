@@ -12,17 +12,22 @@ namespace fs = std::filesystem;
 
 // The steps of a resume point: the state is replaced whole and never
 // written through a link planted at its temporary name, removed for good,
-// and only a plain file of the full size counts as the installer.
+// and only a plain file of the full size counts as the installer. Also run
+// under wine, over the Win32 calls.
 TEST(DurableFiles, StateIsReplacedWholeAndTheInstallerMustBePlainAndWhole) {
     testsupport::Sandbox sandbox;
     const std::string state = sandbox.file("_.txt.resume");
+#ifndef _WIN32
     const std::string victim = sandbox.writeFile("victim", "untouched");
     fs::create_symlink(victim, state + ".new");
+#endif
     EXPECT_EQ(platform::replaceFileDurably(state, "first"), "");
     EXPECT_EQ(platform::replaceFileDurably(state, "second"), "");
     EXPECT_EQ(testsupport::readFile(state), "second");
-    EXPECT_EQ(testsupport::readFile(victim), "untouched");
     EXPECT_FALSE(fs::exists(fs::symlink_status(state + ".new")));
+#ifndef _WIN32
+    EXPECT_EQ(testsupport::readFile(victim), "untouched");
+#endif
     EXPECT_EQ(platform::removeFileDurably(state), "");
     EXPECT_FALSE(fs::exists(state));
     EXPECT_EQ(platform::removeFileDurably(state), "");  // nothing there is fine
@@ -35,8 +40,10 @@ TEST(DurableFiles, StateIsReplacedWholeAndTheInstallerMustBePlainAndWhole) {
     EXPECT_FALSE(platform::isOwnPlainFile(installer, 5));
     EXPECT_FALSE(platform::isOwnPlainFile(sandbox.file("missing.exe"), 4));
     EXPECT_FALSE(platform::isOwnPlainFile(sandbox.path().string(), 0));
+#ifndef _WIN32
     fs::create_symlink(installer, sandbox.file("link.exe"));
     EXPECT_FALSE(platform::isOwnPlainFile(sandbox.file("link.exe"), 4));
+#endif
 }
 
 }  // namespace

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "app/InstalledProduct.h"
-#include "platform/DurableFiles.h"
 #include "platform/PrivateFiles.h"
 #include "platform/UserProxy.h"
 #include "support/Sandbox.h"
@@ -69,29 +68,6 @@ TEST(Win32PrivateFilesTest, InstallerIsHeldAgainstWritesOnceRestricted) {
     EXPECT_FALSE(::DeleteFileA(installer.c_str()));
     EXPECT_EQ(testsupport::readFile(installer), "MZ");
     EXPECT_FALSE(platform::restrictToOwner(sandbox.file("missing.exe")));
-}
-
-// The steps of a resume point over the Win32 API: the state is replaced
-// whole and removed for good, and only a plain file of the full size counts
-// as the installer.
-TEST(Win32DurableFilesTest, StateIsReplacedWholeAndTheInstallerMustBePlainAndWhole) {
-    Sandbox sandbox;
-    const std::string state = sandbox.file("_.txt.resume");
-    EXPECT_EQ(platform::replaceFileDurably(state, "first"), "");
-    EXPECT_EQ(platform::replaceFileDurably(state, "second"), "");
-    EXPECT_EQ(testsupport::readFile(state), "second");
-    EXPECT_EQ(::GetFileAttributesA((state + ".new").c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(platform::removeFileDurably(state), "");
-    EXPECT_EQ(::GetFileAttributesA(state.c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(platform::removeFileDurably(state), "");  // nothing there is fine
-
-    const std::string installer = sandbox.writeFile("i.exe", "MZ..");
-    EXPECT_EQ(platform::syncFileData(installer), "");
-    EXPECT_NE(platform::syncFileData(sandbox.file("missing.exe")), "");
-    EXPECT_TRUE(platform::isOwnPlainFile(installer, 4));
-    EXPECT_FALSE(platform::isOwnPlainFile(installer, 5));
-    EXPECT_FALSE(platform::isOwnPlainFile(sandbox.file("missing.exe"), 4));
-    EXPECT_FALSE(platform::isOwnPlainFile(sandbox.path().string(), 0));
 }
 
 // The product's uninstall entry in the machine's registry, removed again by
