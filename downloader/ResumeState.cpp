@@ -1,5 +1,6 @@
 #include "downloader/ResumeState.h"
 
+#include <boost/algorithm/string/predicate.hpp>
 #include <fstream>
 
 #include "downloader/FilePath.h"
@@ -11,13 +12,6 @@ namespace {
 constexpr std::string_view kFirstLine = "websetup resume state 1\n";
 constexpr std::string_view kValidatorKey = "validator ";
 constexpr std::string_view kRecordKey = "record ";
-
-std::string lower(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
-}
 
 // Visible ASCII and blanks only: the value goes into a request header line
 // and into one line of the state.
@@ -44,16 +38,13 @@ std::optional<std::string> readLine(std::string_view& bytes, std::string_view ke
     return value;
 }
 
-std::string readFile(const std::wstring& path, std::string& why) {
+// At most one byte more than a state may have, so that a larger file shows.
+std::optional<std::string> readFile(const std::wstring& path) {
     std::ifstream file(toFilePath(path).string(), std::ios::binary);
-    if (!file.is_open()) {
-        why = "no resume state";
-        return {};
-    }
+    if (!file.is_open()) return std::nullopt;
     std::string bytes(kMaxResumeStateBytes + 1, '\0');
     file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     bytes.resize(static_cast<std::size_t>(file.gcount()));
-    if (bytes.size() > kMaxResumeStateBytes) why = "the resume state is too large";
     return bytes;
 }
 
@@ -70,7 +61,7 @@ std::string resumeValidator(const std::vector<ResponseHeader>& headers) {
             lastModified = header.value;
         } else if (header.kind == HK_Other) {
             const std::optional<HeaderField> field = splitHeaderField(header.value);
-            if (field && lower(field->name) == "etag") entityTag = field->value;
+            if (field && boost::algorithm::iequals(field->name, "etag")) entityTag = field->value;
         }
     }
     if (isStrongEntityTag(entityTag)) return entityTag;
@@ -114,9 +105,16 @@ std::optional<DownloadInfo> resumableDownload(const DownloadInfo& fresh,
         why = "the server names no validator for the file";
         return std::nullopt;
     }
-    const std::string bytes = readFile(statePath, why);
-    if (!why.empty()) return std::nullopt;
-    const std::optional<ResumeState> state = decodeResumeState(bytes, why);
+    const std::optional<std::string> bytes = readFile(statePath);
+    if (!bytes) {
+        why = "no resume state";
+        return std::nullopt;
+    }
+    if (bytes->size() > kMaxResumeStateBytes) {
+        why = "the resume state is too large";
+        return std::nullopt;
+    }
+    const std::optional<ResumeState> state = decodeResumeState(*bytes, why);
     if (!state) return std::nullopt;
     const DownloadInfo& earlier = state->record;
     if (earlier.resourcePath() != fresh.resourcePath() || earlier.fileTag() != fresh.fileTag() ||

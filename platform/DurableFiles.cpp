@@ -5,14 +5,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <system_error>
+
+#include "platform/SystemErrorText.h"
 
 namespace platform {
 namespace {
-
-std::string errnoText(const std::string& what, int error) {
-    return what + ": " + std::generic_category().message(error);
-}
 
 std::string folderOf(const std::string& path) {
     const std::string::size_type slash = path.rfind('/');

@@ -7,16 +7,12 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <stdexcept>
-#include <system_error>
+
+#include "platform/SystemErrorText.h"
 
 namespace platform {
 namespace {
-
-std::string errnoText(const std::string& what, int error) {
-    return what + ": " + std::generic_category().message(error);
-}
 
 std::runtime_error failure(const std::string& what, int error) {
     return std::runtime_error(errnoText(what, error));

@@ -4,8 +4,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
-#include <system_error>
+
+#include "platform/SystemErrorText.h"
 
 namespace platform {
 
@@ -17,7 +17,7 @@ ReadOnlyFile::~ReadOnlyFile() {
 std::unique_ptr<ReadOnlyFile> ReadOnlyFile::open(const std::string& path, std::string& error) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
-        error = "cannot open " + path + ": " + std::generic_category().message(errno);
+        error = errnoText("cannot open " + path, errno);
         return nullptr;
     }
     return std::unique_ptr<ReadOnlyFile>(new ReadOnlyFile(path, fd));
@@ -31,7 +31,7 @@ std::int64_t ReadOnlyFile::readAt(std::int64_t offset, unsigned char* buffer, st
                                      static_cast<off_t>(offset + static_cast<std::int64_t>(got)));
         if (step < 0 && errno == EINTR) continue;
         if (step < 0) {
-            error = "cannot read " + m_path + ": " + std::generic_category().message(errno);
+            error = errnoText("cannot read " + m_path, errno);
             return -1;
         }
         if (step == 0) break;

@@ -9,8 +9,8 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <system_error>
 
+#include "platform/SystemErrorText.h"
 #include "text/TextConversion.h"
 
 namespace platform {
@@ -63,10 +63,6 @@ std::vector<std::wstring> splitCommandLine(std::wstring_view text) {
 }
 
 namespace {
-
-std::string errnoText(const std::string& what, int error) {
-    return what + ": " + std::generic_category().message(error);
-}
 
 class Descriptor {
 public:

@@ -2,14 +2,11 @@
 
 #include <windows.h>
 
+#include "platform/SystemErrorText.h"
 #include "text/TextConversion.h"
 
 namespace platform {
 namespace {
-
-std::string errorText(const std::string& what, DWORD error) {
-    return what + ": Windows error " + std::to_string(error);
-}
 
 // Opens without following a link at the last step.
 HANDLE openNoFollow(const std::wstring& path, DWORD access, DWORD disposition) {
@@ -22,11 +19,12 @@ HANDLE openNoFollow(const std::wstring& path, DWORD access, DWORD disposition) {
 
 std::string syncFileData(const std::string& path) {
     const HANDLE file = openNoFollow(utf8ToWide(path), GENERIC_WRITE, OPEN_EXISTING);
-    if (file == INVALID_HANDLE_VALUE) return errorText("cannot open " + path, ::GetLastError());
+    if (file == INVALID_HANDLE_VALUE)
+        return windowsErrorText("cannot open " + path, ::GetLastError());
     const bool flushed = ::FlushFileBuffers(file) != 0;
     const DWORD error = ::GetLastError();
     ::CloseHandle(file);  // nothing was written through this handle
-    return flushed ? std::string() : errorText("cannot flush " + path, error);
+    return flushed ? std::string() : windowsErrorText("cannot flush " + path, error);
 }
 
 std::string replaceFileDurably(const std::string& path, const std::string& content) {
@@ -34,7 +32,7 @@ std::string replaceFileDurably(const std::string& path, const std::string& conte
     const std::wstring wideTemporary = utf8ToWide(temporary);
     const HANDLE file = openNoFollow(wideTemporary, GENERIC_WRITE, CREATE_ALWAYS);
     if (file == INVALID_HANDLE_VALUE) {
-        return errorText("cannot create " + temporary, ::GetLastError());
+        return windowsErrorText("cannot create " + temporary, ::GetLastError());
     }
     DWORD written = 0;
     const bool complete =
@@ -44,14 +42,14 @@ std::string replaceFileDurably(const std::string& path, const std::string& conte
     ::CloseHandle(file);  // flushed above, or abandoned
     if (!complete) {
         ::DeleteFileW(wideTemporary.c_str());
-        return errorText("cannot write " + temporary, error);
+        return windowsErrorText("cannot write " + temporary, error);
     }
     // Write-through: the call returns once the new name is on the disk.
     if (!::MoveFileExW(wideTemporary.c_str(), utf8ToWide(path).c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         const DWORD moveError = ::GetLastError();
         ::DeleteFileW(wideTemporary.c_str());
-        return errorText("cannot rename " + temporary + " to " + path, moveError);
+        return windowsErrorText("cannot rename " + temporary + " to " + path, moveError);
     }
     return {};
 }
@@ -60,7 +58,7 @@ std::string removeFileDurably(const std::string& path) {
     if (::DeleteFileW(utf8ToWide(path).c_str())) return {};
     const DWORD error = ::GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return {};
-    return errorText("cannot remove " + path, error);
+    return windowsErrorText("cannot remove " + path, error);
 }
 
 bool isOwnPlainFile(const std::string& path, std::int64_t size) {

@@ -1,6 +1,8 @@
 #include "platform/PrivateFiles.h"
 
 #include <windows.h>
+
+#include "platform/SystemErrorText.h"
 // The headers below need the types of windows.h.
 #include <aclapi.h>
 #include <sddl.h>
@@ -13,12 +15,8 @@
 namespace platform {
 namespace {
 
-std::string errorText(const std::string& what, DWORD error) {
-    return what + ": Windows error " + std::to_string(error);
-}
-
 std::runtime_error failure(const std::string& what, DWORD error) {
-    return std::runtime_error(errorText(what, error));
+    return std::runtime_error(windowsErrorText(what, error));
 }
 
 class Handle {
@@ -158,10 +156,10 @@ std::string unlinkUnsafeEntry(const std::string& path) {
         if (!entry.valid()) {
             const DWORD error = ::GetLastError();
             if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return {};
-            return errorText("cannot examine " + path, error);
+            return windowsErrorText("cannot examine " + path, error);
         }
         if (!::GetFileInformationByHandle(entry.get(), &information)) {
-            return errorText("cannot examine " + path, ::GetLastError());
+            return windowsErrorText("cannot examine " + path, ::GetLastError());
         }
     }
     const bool link = (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
@@ -169,7 +167,8 @@ std::string unlinkUnsafeEntry(const std::string& path) {
     if (!link && directory) return path + " is not a regular file";
     if (!link && information.nNumberOfLinks == 1) return {};
     const BOOL removed = directory ? ::RemoveDirectoryW(wide.c_str()) : ::DeleteFileW(wide.c_str());
-    if (!removed) return errorText("cannot remove the linked entry " + path, ::GetLastError());
+    if (!removed)
+        return windowsErrorText("cannot remove the linked entry " + path, ::GetLastError());
     return {};
 }
 

@@ -4,16 +4,11 @@
 
 #include <algorithm>
 
+#include "platform/SystemErrorText.h"
 #include "text/TextConversion.h"
 
 namespace platform {
-namespace {
-
-std::string windowsError(const std::string& what, DWORD error) {
-    return what + ": Windows error " + std::to_string(error);
-}
-
-}  // namespace
+namespace {}  // namespace
 
 ReadOnlyFile::~ReadOnlyFile() {
     // Opened for reading only: a close has nothing to lose.
@@ -27,7 +22,7 @@ std::unique_ptr<ReadOnlyFile> ReadOnlyFile::open(const std::string& path, std::s
         ::CreateFileW(utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        error = windowsError("cannot open " + path, ::GetLastError());
+        error = windowsErrorText("cannot open " + path, ::GetLastError());
         return nullptr;
     }
     BY_HANDLE_FILE_INFORMATION information{};
@@ -54,7 +49,7 @@ std::int64_t ReadOnlyFile::readAt(std::int64_t offset, unsigned char* buffer, st
         if (!::ReadFile(reinterpret_cast<HANDLE>(m_handle), buffer + got, wanted, &step, &at)) {
             const DWORD failure = ::GetLastError();
             if (failure == ERROR_HANDLE_EOF) break;
-            error = windowsError("cannot read " + m_path, failure);
+            error = windowsErrorText("cannot read " + m_path, failure);
             return -1;
         }
         if (step == 0) break;
