@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "support/WaitFor.h"
+
 namespace e2e {
 namespace fs = std::filesystem;
 
@@ -257,16 +259,14 @@ void XSession::stop() {
     m_input = -1;
     if (m_pid <= 0) return;
     // The script ends Xvfb and openbox, then itself; a signal if it hangs.
-    for (int i = 0; i < 200; ++i) {
-        if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
-            m_pid = -1;
-            return;
+    const auto ended = [this] { return ::waitpid(m_pid, nullptr, WNOHANG) == m_pid; };
+    if (!testsupport::waitFor(ended, std::chrono::seconds(5))) {
+        ::kill(m_pid, SIGTERM);
+        if (!testsupport::waitFor(ended, std::chrono::seconds(5))) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
         }
-        if (i == 100) ::kill(m_pid, SIGTERM);
-        ::usleep(50000);
     }
-    ::kill(m_pid, SIGKILL);
-    ::waitpid(m_pid, nullptr, 0);
     m_pid = -1;
 }
 
