@@ -87,11 +87,16 @@ cp "$sample.minisig" "$served/app/download.minisig"
 echo "serving /slow/app/download with its Repr-Digest, and its signature beside it"
 
 section "Building the demo stub in $build"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWEBSETUP_BUILD_TESTS=OFF \
-    -DWEBSETUP_DOWNLOAD_HOST="https://127.0.0.1:$https_port/slow" \
-    -DWEBSETUP_PROBE_URL="http://127.0.0.1:$http_port/files/1.bin" \
-    -DWEBSETUP_CA_BUNDLE="$(setting CA_PEM)" -DWEBSETUP_PUBLISHER_KEY="$public_key" >/dev/null
-cmake --build "$build" --parallel "$(nproc)"
+# The "demo" preset (CMakePresets.json) builds in build/demo; the addresses,
+# the CA and the publisher's key are this run's.
+(
+    cd "$root"
+    cmake --preset demo \
+        -DWEBSETUP_DOWNLOAD_HOST="https://127.0.0.1:$https_port/slow" \
+        -DWEBSETUP_PROBE_URL="http://127.0.0.1:$http_port/files/1.bin" \
+        -DWEBSETUP_CA_BUNDLE="$(setting CA_PEM)" -DWEBSETUP_PUBLISHER_KEY="$public_key" >/dev/null
+    cmake --build --preset demo --parallel "$(nproc)"
+)
 
 section "Stamping a copy of the stub"
 stamp="$build/tools/stamp/websetup-stamp"

@@ -16,11 +16,10 @@ targets=(response_header payload_info)
 
 "$root/scripts/setup-deps.sh"
 
-CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DWEBSETUP_SANITIZER=address \
-    -DWEBSETUP_FUZZ=ON
-cmake --build "$build" --parallel "$(nproc)" --target "${targets[@]/%/_fuzzer}"
+# The "fuzz" preset (CMakePresets.json) builds in build/fuzz.
+cd "$root"
+cmake --preset fuzz
+cmake --build --preset fuzz --parallel "$(nproc)" --target "${targets[@]/%/_fuzzer}"
 
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"

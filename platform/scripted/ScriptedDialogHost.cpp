@@ -81,38 +81,40 @@ void ScriptedDialogHost::showWindow() { record(L"show"); }
 
 int ScriptedDialogHost::runModal(DialogEvents& events) {
     const auto deadline = std::chrono::steady_clock::now() + m_runLimit;
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_events = &events;
-    m_running = true;
-    m_accepting = true;
-    while (m_running) {
-        if (!m_queueChanged.wait_until(lock, deadline, [this] { return !m_queue.empty(); })) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_events = &events;
+        m_running = true;
+    }
+    while (isRunning()) {
+        std::unique_ptr<PostedTask> task = m_tasks.take(deadline);
+        if (task == nullptr) {
+            std::lock_guard<std::mutex> lock(m_mutex);
             m_running = false;
             m_result = kRunTimedOut;
             break;
         }
-        std::unique_ptr<PostedTask> task = std::move(m_queue.front());
-        m_queue.pop_front();
-        lock.unlock();
         task->run();
-        task.reset();
-        lock.lock();
     }
+    m_tasks.close();
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_events = nullptr;
-    m_accepting = false;
-    std::deque<std::unique_ptr<PostedTask>> dropped;
-    dropped.swap(m_queue);
-    const int result = m_result;
-    lock.unlock();
-    return result;
+    return m_result;
+}
+
+bool ScriptedDialogHost::isRunning() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_running;
 }
 
 void ScriptedDialogHost::endModal(int result) {
     record(L"end=" + std::to_wstring(result));
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_running = false;
-    m_accepting = false;
-    m_result = result;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_running = false;
+        m_result = result;
+    }
+    m_tasks.close();
 }
 
 int ScriptedDialogHost::runMessageBox(const MessageBoxLayout& box) {
@@ -130,13 +132,6 @@ void ScriptedDialogHost::showPlainError(const std::wstring& caption, const std::
     record(L"plainError=" + caption + L"|" + text);
 }
 
-void ScriptedDialogHost::post(std::unique_ptr<PostedTask> task) {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_accepting) return;  // the task and its payload are freed here
-        m_queue.push_back(std::move(task));
-    }
-    m_queueChanged.notify_all();
-}
+void ScriptedDialogHost::post(std::unique_ptr<PostedTask> task) { m_tasks.post(std::move(task)); }
 
 }  // namespace platform

@@ -1,8 +1,6 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -10,6 +8,7 @@
 #include <vector>
 
 #include "platform/DialogHost.h"
+#include "platform/PostedTaskQueue.h"
 
 namespace platform {
 
@@ -53,12 +52,11 @@ public:
 
 private:
     void record(std::wstring line);
+    bool isRunning() const;
 
     const std::chrono::milliseconds m_runLimit;
+    PostedTaskQueue m_tasks;
     mutable std::mutex m_mutex;
-    std::condition_variable m_queueChanged;
-    std::deque<std::unique_ptr<PostedTask>> m_queue;
-    bool m_accepting = true;
     bool m_running = false;
     int m_result = 0;
     DialogEvents* m_events = nullptr;

@@ -6,13 +6,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <condition_variable>
 #include <csignal>
 #include <cstdio>
-#include <deque>
-#include <mutex>
 #include <string>
 
+#include "platform/PostedTaskQueue.h"
 #include "text/TextConversion.h"
 
 namespace platform {
@@ -123,12 +121,9 @@ public:
 
     int runModal(DialogEvents& events) override {
         InterruptCatcher catcher(m_interrupts);
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_running = true;
-        }
+        m_running = true;
         render();
-        while (isRunning()) {
+        while (m_running) {
             pollfd fds[2] = {{m_wakeups.readEnd(), POLLIN, 0}, {m_interrupts.readEnd(), POLLIN, 0}};
             if (::poll(fds, 2, -1) < 0 && errno != EINTR) break;
             m_wakeups.drain();
@@ -141,18 +136,14 @@ public:
         clearProgressLine();
         if (m_lineOpen) std::fputc('\n', stderr);
         m_lineOpen = false;
-        std::deque<std::unique_ptr<PostedTask>> dropped;
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_accepting = false;
-        dropped.swap(m_queue);
+        m_tasks.close();
         return m_result;
     }
 
     void endModal(int result) override {
-        std::lock_guard<std::mutex> lock(m_mutex);
         m_result = result;
         m_running = false;
-        m_accepting = false;
+        m_tasks.close();
     }
 
     int runMessageBox(const MessageBoxLayout& box) override {
@@ -183,29 +174,13 @@ public:
     }
 
     void post(std::unique_ptr<PostedTask> task) override {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            if (!m_accepting) return;  // the task and its payload are freed here
-            m_queue.push_back(std::move(task));
-        }
-        m_wakeups.signal();
+        if (m_tasks.post(std::move(task))) m_wakeups.signal();
     }
 
 private:
-    bool isRunning() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_running;
-    }
-
+    // Stops with the run: endModal closes the queue.
     void runQueuedTasks() {
-        for (;;) {
-            std::unique_ptr<PostedTask> task;
-            {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                if (!m_running || m_queue.empty()) return;
-                task = std::move(m_queue.front());
-                m_queue.pop_front();
-            }
+        while (std::unique_ptr<PostedTask> task = m_tasks.take()) {
             task->run();
             render();
         }
@@ -293,13 +268,11 @@ private:
     Pipe m_wakeups;
     Pipe m_interrupts;
 
-    std::mutex m_mutex;  // guards the queue and the run's state
-    std::deque<std::unique_ptr<PostedTask>> m_queue;
-    bool m_accepting = true;
-    bool m_running = false;
-    int m_result = kSecondButtonResult;
+    PostedTaskQueue m_tasks;
 
     // Interface thread only.
+    bool m_running = false;
+    int m_result = kSecondButtonResult;
     std::wstring m_caption;
     std::wstring m_statusText;
     std::wstring m_progressText;

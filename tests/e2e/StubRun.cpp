@@ -10,7 +10,10 @@
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
+#include <sstream>
 #include <stdexcept>
+
+#include "support/WaitFor.h"
 
 namespace e2e {
 namespace fs = std::filesystem;
@@ -257,16 +260,14 @@ void XSession::stop() {
     m_input = -1;
     if (m_pid <= 0) return;
     // The script ends Xvfb and openbox, then itself; a signal if it hangs.
-    for (int i = 0; i < 200; ++i) {
-        if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
-            m_pid = -1;
-            return;
+    const auto ended = [this] { return ::waitpid(m_pid, nullptr, WNOHANG) == m_pid; };
+    if (!testsupport::waitFor(ended, std::chrono::seconds(5))) {
+        ::kill(m_pid, SIGTERM);
+        if (!testsupport::waitFor(ended, std::chrono::seconds(5))) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
         }
-        if (i == 100) ::kill(m_pid, SIGTERM);
-        ::usleep(50000);
     }
-    ::kill(m_pid, SIGKILL);
-    ::waitpid(m_pid, nullptr, 0);
     m_pid = -1;
 }
 
@@ -301,6 +302,35 @@ void XSession::keys(const std::string& id, const std::vector<std::string>& keys)
 void XSession::screenshot(const std::string& file) const {
     const auto result = run({"shot", file});
     if (result.exitCode != 0) throw std::runtime_error("no screenshot: " + result.err);
+}
+
+WindowImage XSession::capture(const std::string& id) const {
+    const auto result = run({"capture", id});
+    // A binary PPM: "P6", width, height and the largest value (255), then the pixels.
+    std::istringstream ppm(result.out);
+    std::string magic;
+    int width = 0;
+    int height = 0;
+    int largest = 0;
+    ppm >> magic >> width >> height >> largest;
+    ppm.get();  // the one white space before the pixels
+    WindowImage image;
+    const auto size = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3;
+    if (result.exitCode != 0 || magic != "P6" || largest != 255 || width <= 0 || height <= 0 ||
+        result.out.size() - static_cast<std::size_t>(ppm.tellg()) != size) {
+        return image;
+    }
+    image.width = width;
+    image.height = height;
+    image.rgb.assign(result.out.end() - static_cast<std::ptrdiff_t>(size), result.out.end());
+    return image;
+}
+
+unsigned WindowImage::pixel(int x, int y) const {
+    const std::size_t at = (static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
+                            static_cast<std::size_t>(x)) *
+                           3;
+    return (unsigned{rgb[at]} << 16) | (unsigned{rgb[at + 1]} << 8) | unsigned{rgb[at + 2]};
 }
 
 }  // namespace e2e

@@ -16,6 +16,8 @@
 #   xsession.sh close ID       asks the window manager to close the window
 #   xsession.sh keys ID KEY... activates the window and presses the keys
 #   xsession.sh shot FILE      screenshot of the whole screen
+#   xsession.sh capture ID     the window's pixels as the screen shows them, as
+#                              a binary PPM on standard output
 
 pids=()
 xsession_cleanup() {
@@ -137,6 +139,7 @@ if [ "${BASH_SOURCE[0]}" = "$0" ]; then
             xdotool windowactivate --sync "$id" key "$@"
             ;;
         shot) screenshot "$1" ;;
+        capture) import -window "$1" -depth 8 ppm:- ;;
         *) echo "usage: see the top of $0" >&2; exit 2 ;;
     esac
 fi

@@ -20,6 +20,7 @@
 #include "net/SingleRequest.h"
 #include "support/FaultServer.h"
 #include "support/TestServers.h"
+#include "support/WaitFor.h"
 
 namespace {
 
@@ -526,49 +527,49 @@ TEST_F(SingleRequestTest, ProbeBodyIsCappedAndItsTimeBounded) {
 
 TEST_F(SingleRequestTest, StopFlagEndsABlockingRequestWithinASecond) {
     using Clock = std::chrono::steady_clock;
-    const std::string stalled = scenario({FaultRule().stall(-1)});
-    const std::string dripping = scenario({FaultRule().endless().drip(1, 0.5)});
-    const auto stopped = [&](const std::function<std::int32_t(const RequestControl&)>& request) {
+    using Request = std::function<std::int32_t(const std::string&, const RequestControl&)>;
+    std::ostringstream body;
+    std::string errorText;
+    std::vector<ResponseHeader> headers;
+    const Request probe = [&](const std::string& url, const RequestControl& c) {
+        return sendRequest(url, {}, ProxySettings(), body, errorText, false, c);
+    };
+    const Request sizeRequest = [&](const std::string& url, const RequestControl& c) {
+        return fetchHeaders(url, {}, ProxySettings(), headers, errorText, c);
+    };
+    const struct {
+        const char* name;
+        FaultRule server;
+        Request request;
+    } cases[] = {
+        {"probe, silent server", FaultRule().stall(-1), probe},
+        {"probe, dripping server", FaultRule().endless().drip(1, 0.5), probe},
+        {"size request, silent server", FaultRule().stall(-1), sizeRequest},
+    };
+    for (const auto& c : cases) {
+        const std::string id = scenario({c.server});
         std::atomic<bool> stop{false};
         RequestControl control;
         control.stopFlag = &stop;
         Clock::time_point setAt;
+        bool received = false;
+        // The stop comes once the server holds the request, so that it meets
+        // the request blocked in its wait rather than before it was sent.
         std::thread stopper([&] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            received = testsupport::waitFor([&] { return !fault.requests(id).empty(); },
+                                            std::chrono::seconds(10));
             setAt = Clock::now();
             stop = true;
         });
-        const std::int32_t result = request(control);
-        const auto took = Clock::now() - setAt;
+        const std::int32_t result = c.request(fault.url(id), control);
+        const Clock::time_point ended = Clock::now();
         stopper.join();
-        EXPECT_EQ(result, CURLE_ABORTED_BY_CALLBACK);
-        return std::chrono::duration_cast<std::chrono::milliseconds>(took);
-    };
-    std::ostringstream body;
-    std::string errorText;
-    std::vector<ResponseHeader> headers;
-    const std::pair<const char*, std::function<std::int32_t(const RequestControl&)>> requests[] = {
-        {"probe, silent server",
-         [&](const RequestControl& c) {
-             return sendRequest(fault.url(stalled, "a"), {}, ProxySettings(), body, errorText,
-                                false, c);
-         }},
-        {"probe, dripping server",
-         [&](const RequestControl& c) {
-             return sendRequest(fault.url(dripping, "b"), {}, ProxySettings(), body, errorText,
-                                false, c);
-         }},
-        {"size request, silent server",
-         [&](const RequestControl& c) {
-             return fetchHeaders(fault.url(stalled, "c"), {}, ProxySettings(), headers, errorText,
-                                 c);
-         }},
-    };
-    for (const auto& [name, request] : requests) {
-        const auto took = stopped(request);
-        std::printf("%s: ended %lld ms after the stop\n", name,
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(ended - setAt);
+        EXPECT_TRUE(received) << c.name << ": the server never saw the request";
+        EXPECT_EQ(result, CURLE_ABORTED_BY_CALLBACK) << c.name;
+        std::printf("%s: ended %lld ms after the stop\n", c.name,
                     static_cast<long long>(took.count()));
-        EXPECT_LT(took, std::chrono::milliseconds(1300)) << name;
+        EXPECT_LT(took, std::chrono::milliseconds(1300)) << c.name;
     }
 }
 
