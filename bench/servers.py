@@ -9,6 +9,7 @@ SIGTERM if the benchmark dies) and stops by itself after `lifetime` seconds.
 """
 
 import os
+import signal
 import subprocess
 import sys
 import time
@@ -52,6 +53,13 @@ http {{
     ssl_certificate_key {key};
     ssl_protocols TLSv1.2 TLSv1.3;
     ssl_session_cache shared:bench:1m;
+    # Repr-Digest of a served file, when the benchmark names one in
+    # {dir}/repr-digest*.map (the launch timing does; nginx reloads it).
+    map $uri $repr_digest {{
+        default "";
+        include {dir}/repr-digest*.map;
+    }}
+    add_header Repr-Digest $repr_digest;
 
     server {{
         listen 127.0.0.1:{http};
@@ -97,10 +105,12 @@ def issue_server_certificate(state, ca_pem):
 
 class Link:
     """A paced proxy in front of an nginx port: rate in bytes per second per
-    connection and direction, round trip in ms, largest write in bytes."""
+    connection and direction, round trip in ms, largest write in bytes, and
+    the port to listen on (0: a free one)."""
 
-    def __init__(self, target, rtt_ms=0, rate=LIMIT_BYTES_PER_S, slice=16 * 1024):
+    def __init__(self, target, rtt_ms=0, rate=LIMIT_BYTES_PER_S, slice=16 * 1024, port=0):
         self.target, self.rtt_ms, self.rate, self.slice = target, rtt_ms, rate, slice
+        self.port = port
 
 
 class Servers:
@@ -163,7 +173,8 @@ class Servers:
                 os.remove(path)
         process = test_servers.spawn(
             [sys.executable, os.path.join(HERE, "pacing_proxy.py"),
-             "--target-port", str(target_port), "--rate", str(link.rate), "--rtt-ms", str(link.rtt_ms),
+             "--port", str(link.port), "--target-port", str(target_port),
+             "--rate", str(link.rate), "--rtt-ms", str(link.rtt_ms),
              "--slice", str(link.slice), "--port-file", port_file, "--accept-log", accept_log,
              "--stats-log", stats_log, "--lifetime", str(self.lifetime)],
             os.path.join(d, name + ".log"))
@@ -189,6 +200,11 @@ class Servers:
 
     def proxy_stats_log(self, name):
         return self.proxies[name][3]
+
+    def reload_nginx(self):
+        """Makes nginx read its configuration (and the digest maps) again."""
+        with open(os.path.join(self.state, "nginx", "nginx.pid")) as f:
+            os.kill(int(f.read()), signal.SIGHUP)
 
     def stop(self):
         for process, *_ in self.proxies.values():

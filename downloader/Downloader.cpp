@@ -161,7 +161,7 @@ void Downloader::download() {
         setDownloadedBytes(m_downloadInfo.committedSize());
         bool written = false;
         {
-            DownloaderAsyncWriter writer(&file);
+            DownloaderAsyncWriter writer(file);
             writer.start();
             // The first verified parts make a resume point at once.
             m_lastResumePoint = std::chrono::steady_clock::now() - kResumePointInterval;

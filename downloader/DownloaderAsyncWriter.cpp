@@ -10,7 +10,7 @@ constexpr std::size_t kMaxSpare = DownloaderAsyncWriter::kMaxQueuedWrites;
 
 }  // namespace
 
-DownloaderAsyncWriter::DownloaderAsyncWriter(std::fstream* file) : m_file(file) {}
+DownloaderAsyncWriter::DownloaderAsyncWriter(std::fstream& file) : m_file(file) {}
 
 // A lock or join that fails leaves no safe way on: ending the program, as a
 // throwing destructor does, is the outcome wanted.
@@ -101,15 +101,15 @@ std::int32_t DownloaderAsyncWriter::readPart(boost::shared_array<char>& buffer, 
     // A part saved when the last transfer ended early may still be queued;
     // reading the file under it would return its older bytes.
     writeQueueLocked(lock);
-    if (m_failed || m_file == nullptr || length <= 0) {
+    if (m_failed || length <= 0) {
         return 0;
     }
-    m_file->seekg(offset, std::ios::beg);
-    m_file->read(buffer.get(), length);
-    const auto count = static_cast<std::int32_t>(std::max<std::streamsize>(m_file->gcount(), 0));
+    m_file.seekg(offset, std::ios::beg);
+    m_file.read(buffer.get(), length);
+    const auto count = static_cast<std::int32_t>(std::max<std::streamsize>(m_file.gcount(), 0));
     // A read that runs past the end leaves the stream failed; that says
     // nothing about the writes, which must go on.
-    m_file->clear();
+    m_file.clear();
     return count;
 }
 
@@ -130,7 +130,7 @@ bool DownloaderAsyncWriter::failed() const { return m_failed; }
 void DownloaderAsyncWriter::run() {
     try {
         boost::unique_lock<boost::mutex> lock(m_mutex);
-        if (m_file == nullptr || !m_file->is_open()) {
+        if (!m_file.is_open()) {
             m_failed = true;
             m_queue.clear();
             m_queuedActions = 0;
@@ -171,11 +171,11 @@ void DownloaderAsyncWriter::writeQueueLocked(boost::unique_lock<boost::mutex>& l
         } else {
             --m_queuedWrites;
         }
-        if (m_failed || m_file == nullptr) {
+        if (m_failed) {
             continue;
         }
         if (task.afterEarlierWrites) {
-            if (!m_file->flush()) {
+            if (!m_file.flush()) {
                 m_failed = true;
                 continue;
             }
@@ -189,9 +189,9 @@ void DownloaderAsyncWriter::writeQueueLocked(boost::unique_lock<boost::mutex>& l
             lock.lock();
             continue;
         }
-        m_file->seekp(task.offset, std::ios::beg);
-        m_file->write(task.data.get(), task.length);
-        if (!*m_file) {
+        m_file.seekp(task.offset, std::ios::beg);
+        m_file.write(task.data.get(), task.length);
+        if (!m_file) {
             m_failed = true;
         }
         // Kept only while nobody else holds it: a caller that still reads
@@ -204,7 +204,7 @@ void DownloaderAsyncWriter::writeQueueLocked(boost::unique_lock<boost::mutex>& l
             m_spare.push_back(task.data);
         }
     }
-    if (!m_failed && m_file != nullptr && !m_file->flush()) {
+    if (!m_failed && !m_file.flush()) {
         m_failed = true;
     }
     m_roomCondition.notify_all();

@@ -24,14 +24,15 @@ struct WriteTask {
 
 // Writes parts of the destination file on a thread of its own, so that disk
 // writes never hold up the transfers. It neither opens nor closes the stream:
-// the download opens it, and closes it only after stop() has returned.
+// the download opens it, and closes it only after stop() has returned, so the
+// stream outlives every use the writer makes of it.
 //
 // Threads: write(), readPart() and stop() are called by the download thread;
 // run() is the writer's own thread. m_mutex guards the queue, the stop flag
 // and every use of the stream.
 class DownloaderAsyncWriter {
 public:
-    explicit DownloaderAsyncWriter(std::fstream* file);
+    explicit DownloaderAsyncWriter(std::fstream& file);
     ~DownloaderAsyncWriter();  // NOLINT(bugprone-exception-escape): see the definition
     DownloaderAsyncWriter(const DownloaderAsyncWriter&) = delete;
     DownloaderAsyncWriter& operator=(const DownloaderAsyncWriter&) = delete;
@@ -92,7 +93,7 @@ private:
     // flushes once; releases the lock while an action runs.
     void writeQueueLocked(boost::unique_lock<boost::mutex>& lock);
 
-    std::fstream* m_file;
+    std::fstream& m_file;
     bool m_stopped = false;
     std::atomic<bool> m_failed{false};
     std::deque<WriteTask> m_queue;

@@ -50,6 +50,27 @@ private:
     CURLM*& m_slot;
 };
 
+// Whether libcurl has a socket to wait on yet. libcurl says so only through
+// the highest descriptor curl_multi_fdset reports; the sets it fills are not
+// waited on, since curl_multi_poll watches the same sockets and can also be
+// woken by stop().
+bool libcurlHasSocket(CURLM* multi) {
+    fd_set readSet;
+    fd_set writeSet;
+    fd_set exceptionSet;
+    FD_ZERO(&readSet);
+    FD_ZERO(&writeSet);
+    FD_ZERO(&exceptionSet);
+    int maxfd = -1;
+    const CURLMcode code = curl_multi_fdset(multi, &readSet, &writeSet, &exceptionSet, &maxfd);
+    DownloaderLog::line(boost::format("errCode2=%d") % code);
+    if (maxfd == -1) {
+        DownloaderLog::line(boost::format("maxfd=%d") % maxfd);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::size_t Downloader::writeCallback(char* data, std::size_t size, std::size_t count,
@@ -257,22 +278,11 @@ std::optional<DownloadError> Downloader::waitAndPerform(TransferState& transfer,
             waitMilliseconds = timeout >= kLongTimeoutMilliseconds ? kWaitMilliseconds : timeout;
         }
 
-        fd_set readSet;
-        fd_set writeSet;
-        fd_set exceptionSet;
-        FD_ZERO(&readSet);
-        FD_ZERO(&writeSet);
-        FD_ZERO(&exceptionSet);
-        int maxfd = -1;
-        const CURLMcode fdsetCode =
-            curl_multi_fdset(multi, &readSet, &writeSet, &exceptionSet, &maxfd);
-        DownloaderLog::line(boost::format("errCode2=%d") % fdsetCode);
-        if (maxfd == -1) {
-            DownloaderLog::line(boost::format("maxfd=%d") % maxfd);
+        if (!libcurlHasSocket(multi)) {
             waitMilliseconds = kNoSocketPauseMilliseconds;
         }
-        // Waits on libcurl's sockets like select() on the sets would, and
-        // also wakes at once when stop() is called.
+        // Waits on libcurl's sockets like select() would, and also wakes at
+        // once when stop() is called.
         const CURLMcode waitCode =
             curl_multi_poll(multi, nullptr, 0, static_cast<int>(waitMilliseconds), nullptr);
         if (waitCode != CURLM_OK) {

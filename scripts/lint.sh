@@ -30,7 +30,7 @@ if $tidy; then
         cmake --preset default >/dev/null
     fi
     # The project's own folders only: not the generated sources in build/.
-    folders="app|bench|downloader|net|platform|resources|setup|tests|tools|verify"
+    folders="app|bench|downloader|net|platform|resources|setup|tests|text|tools|verify"
     start=$(date +%s)
     echo "clang-tidy over $build/compile_commands.json" >&2
     # run-clang-tidy always asks for colours; the log is for reading.

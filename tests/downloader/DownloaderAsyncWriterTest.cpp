@@ -39,7 +39,7 @@ protected:
 };
 
 TEST_F(WriterTest, WritesQueuedTasksInOrderByStop) {
-    DownloaderAsyncWriter writer(&m_file);
+    DownloaderAsyncWriter writer(m_file);
     writer.start();
     writer.write(2, 4, bytesOf("aaaaXX"));  // only `length` bytes count
     writer.write(10, 3, bytesOf("bbb"));
@@ -53,7 +53,7 @@ TEST_F(WriterTest, WritesQueuedTasksInOrderByStop) {
 }
 
 TEST_F(WriterTest, ReadBackSeesQueuedBytesAndSurvivesTheEndOfTheFile) {
-    DownloaderAsyncWriter writer(&m_file);
+    DownloaderAsyncWriter writer(m_file);
     writer.start();
     writer.write(4, 4, bytesOf("abcd"));  // alone, so it stays queued
 
@@ -85,7 +85,7 @@ TEST_F(WriterTest, AnActionRunsAtOnceButOnlyAfterEveryEarlierWriteReachedTheFile
         const std::lock_guard<std::mutex> lock(mutex);
         return seen.size();
     };
-    DownloaderAsyncWriter writer(&m_file);
+    DownloaderAsyncWriter writer(m_file);
     writer.start();
     writer.write(0, 4, bytesOf("aaaa"));
     writer.afterEarlierWrites(record(""));
@@ -99,7 +99,7 @@ TEST_F(WriterTest, AnActionRunsAtOnceButOnlyAfterEveryEarlierWriteReachedTheFile
     EXPECT_EQ(seen, (std::vector<std::string>{"aaaa............", "aaaa....bbbb...."}));
 
     std::fstream closed;
-    DownloaderAsyncWriter failing(&closed);
+    DownloaderAsyncWriter failing(closed);
     failing.start();
     failing.write(0, 1, bytesOf("x"));
     failing.afterEarlierWrites(record("after a failure"));
@@ -114,7 +114,7 @@ TEST_F(WriterTest, AWriteBeyondTheBoundWaitsUntilTheThreadTakesTheQueue) {
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
     std::atomic<bool> busy{false};
-    DownloaderAsyncWriter writer(&m_file);
+    DownloaderAsyncWriter writer(m_file);
     writer.start();
     writer.afterEarlierWrites([&busy, released] {
         busy = true;
@@ -142,7 +142,7 @@ TEST_F(WriterTest, AWriteBeyondTheBoundWaitsUntilTheThreadTakesTheQueue) {
 
 TEST_F(WriterTest, AStreamThatIsNotOpenIsAFailure) {
     std::fstream closed;
-    DownloaderAsyncWriter writer(&closed);
+    DownloaderAsyncWriter writer(closed);
     writer.start();
     writer.write(0, 1, bytesOf("x"));
     writer.stop();
@@ -161,7 +161,7 @@ TEST(WriterOnAFullDisk, ReportsTheFailedWrite) {
     ASSERT_TRUE(file.is_open());
 
     const std::string part(256 * 1024, 'p');
-    DownloaderAsyncWriter writer(&file);
+    DownloaderAsyncWriter writer(file);
     writer.start();
     for (std::int32_t offset = 0; offset < 1024 * 1024; offset += 256 * 1024) {
         writer.write(offset, static_cast<std::int32_t>(part.size()), bytesOf(part));
