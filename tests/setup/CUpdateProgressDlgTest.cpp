@@ -5,7 +5,6 @@
 #include <chrono>
 #include <future>
 #include <stdexcept>
-#include <thread>
 
 #include "platform/scripted/ScriptedDialogHost.h"
 #include "setup/CUpdateProgressDlg.h"
@@ -48,8 +47,9 @@ protected:
         });
     }
 
-    int run() {
-        CUpdateProgressDlg dialog(host, settings, hooks);
+    int run() { return run(host); }
+    int run(platform::DialogHost& on) {
+        CUpdateProgressDlg dialog(on, settings, hooks);
         return dialog.DoModal();
     }
 
@@ -66,6 +66,34 @@ protected:
     std::atomic<bool> workerEnded{false};
     int launches = 0;
     bool workerEndedAtLaunch = false;
+};
+
+// Forwards to another host and counts the tasks queued on it, so that a test
+// can wait until the worker's request is behind whatever runs now.
+class PostCountingHost final : public platform::DialogHost {
+public:
+    explicit PostCountingHost(platform::DialogHost& inner) : m_inner(inner) {}
+    int posts() const { return m_posts; }
+
+    void setCaption(const std::wstring& caption) override { m_inner.setCaption(caption); }
+    void setStatusText(const std::wstring& text) override { m_inner.setStatusText(text); }
+    void setProgressText(const std::wstring& text) override { m_inner.setProgressText(text); }
+    void setProgressPosition(int percent) override { m_inner.setProgressPosition(percent); }
+    void showWindow() override { m_inner.showWindow(); }
+    int runModal(platform::DialogEvents& events) override { return m_inner.runModal(events); }
+    void endModal(int result) override { m_inner.endModal(result); }
+    int runMessageBox(const MessageBoxLayout& box) override { return m_inner.runMessageBox(box); }
+    void showPlainError(const std::wstring& caption, const std::wstring& text) override {
+        m_inner.showPlainError(caption, text);
+    }
+    void post(std::unique_ptr<platform::PostedTask> task) override {
+        m_inner.post(std::move(task));
+        ++m_posts;
+    }
+
+private:
+    platform::DialogHost& m_inner;
+    std::atomic<int> m_posts{0};
 };
 
 void postStatus(SetupReporter& reporter, const wchar_t* text) {
@@ -202,11 +230,12 @@ TEST_F(ProgressDialogTest, ErrorBoxThenFinish) {
 TEST_F(ProgressDialogTest, CloseConfirmedWhileWorkerWaitsForItsErrorBox) {
     std::promise<void> closeAsked;
     std::atomic<int> errorBoxResult{0};
+    PostCountingHost counting(host);
     host.setBoxResponder([&](const MessageBoxLayout& box) {
         if (box.caption != L"Closing of downloader") return 1;
         closeAsked.set_value();
-        // Let the worker post its box request behind this question.
-        std::this_thread::sleep_for(100ms);
+        // The worker's box request is queued behind this question.
+        EXPECT_TRUE(testsupport::waitFor([&] { return counting.posts() == 1; }, 5s));
         return 1;
     });
     worker([&](SetupReporter& reporter) {
@@ -215,8 +244,8 @@ TEST_F(ProgressDialogTest, CloseConfirmedWhileWorkerWaitsForItsErrorBox) {
         errorBoxResult = reporter.showErrorBox(L"Download Error (system code: 7). ");
         reporter.postMessage(makeFinishMessage());
     });
-    auto result = std::async(std::launch::async, [this] { return run(); });
-    if (result.wait_for(5s) != std::future_status::ready) {
+    auto result = std::async(std::launch::async, [&] { return run(counting); });
+    if (result.wait_for(10s) != std::future_status::ready) {
         ADD_FAILURE() << "the dialog and its worker wait for each other";
         std::_Exit(1);
     }
