@@ -6,12 +6,17 @@
 
 #include "text/TextConversion.h"
 
-CUpdateProgressApp::CUpdateProgressApp(platform::DialogHost& host, CUpdateProgressDlg::Hooks hooks)
-    : m_host(host), m_hooks(std::move(hooks)) {}
+CUpdateProgressApp::CUpdateProgressApp(platform::DialogHost& host,
+                                       std::function<StubSettings()> readSettings,
+                                       CUpdateProgressDlg::Hooks hooks)
+    : m_host(host), m_readSettings(std::move(readSettings)), m_hooks(std::move(hooks)) {}
 
 bool CUpdateProgressApp::InitInstance() {
     try {
-        CUpdateProgressDlg dialog(m_host, m_hooks);
+        // Read before the dialog exists: a key the catalogue does not know
+        // ends the run before any window shows.
+        const StubSettings settings = m_readSettings();
+        CUpdateProgressDlg dialog(m_host, settings, m_hooks);
         // How the run ended changes nothing here.
         dialog.DoModal();
     } catch (const std::runtime_error& error) {

@@ -1,16 +1,17 @@
 #include "setup/CUpdateProgressDlg.h"
 
-#include <boost/algorithm/string/case_conv.hpp>
 #include <boost/format.hpp>
-#include <locale>
-#include <stdexcept>
 #include <utility>
 
 #include "setup/CMessageBoxDialog.h"
 #include "setup/UiText.h"
 
-CUpdateProgressDlg::CUpdateProgressDlg(platform::DialogHost& host, Hooks hooks)
-    : m_host(host), m_hooks(std::move(hooks)), m_interfaceThread(std::this_thread::get_id()) {}
+CUpdateProgressDlg::CUpdateProgressDlg(platform::DialogHost& host, const StubSettings& settings,
+                                       Hooks hooks)
+    : m_host(host),
+      m_settings(settings),
+      m_hooks(std::move(hooks)),
+      m_interfaceThread(std::this_thread::get_id()) {}
 
 // A join that fails leaves no safe way on: ending the program, as a throwing
 // destructor does, is the outcome wanted.
@@ -31,19 +32,7 @@ int CUpdateProgressDlg::DoModal() {
 }
 
 bool CUpdateProgressDlg::OnInitDialog() {
-    m_payload = m_hooks.readPayload();
-    m_vid = takeSetting(m_payload, "vid");
-    m_partnerId = takeSetting(m_payload, "partnerId");
-    m_contentType = takeSetting(m_payload, "contentType");
-    m_contentAddress = takeSetting(m_payload, "contentAddress");
-    m_offerUrl = takeSetting(m_payload, "offerUrl");
-    m_productKey = m_hooks.productKey;
-    m_silentMode = takeSetting(m_payload, "silentMode") == L"true";
-    boost::algorithm::to_lower(m_productKey, std::locale::classic());
-    m_productId = productIdFromKey(m_productKey);
-    if (m_productId == 0) throw std::runtime_error("Invalid installer!");
-
-    m_host.setCaption((boost::wformat(uiText(8)) % productDisplayName(m_productId)).str());
+    m_host.setCaption((boost::wformat(uiText(8)) % productDisplayName(m_settings.productId)).str());
     m_stopRequested = false;
     m_host.showWindow();
     m_host.setProgressText(uiText(9));
@@ -85,8 +74,6 @@ int CUpdateProgressDlg::showErrorBox(std::wstring message) {
     m_waitChanged.wait(lock, [this] { return m_errorBoxResult || m_stopRequested; });
     return m_errorBoxResult.value_or(platform::kSecondButtonResult);
 }
-
-bool CUpdateProgressDlg::stopRequested() const { return m_stopRequested; }
 
 bool CUpdateProgressDlg::waitForStop(std::chrono::milliseconds timeout) {
     std::unique_lock<std::mutex> lock(m_waitMutex);
@@ -153,11 +140,9 @@ void CUpdateProgressDlg::onMessage(SetupMessage message) {
 void CUpdateProgressDlg::OnSetupProgress(std::unique_ptr<ProgressReport> report) {
     if (!report) return;
     m_host.setProgressPosition(report->percent);
-    const bool complete = m_hooks.isDownloadComplete ? m_hooks.isDownloadComplete(*this)
-                                                     : m_downloader.downloadInfo().isComplete();
-    if (complete) {
+    if (m_hooks.isDownloadComplete && m_hooks.isDownloadComplete()) {
         stopWorker();
-        if (m_hooks.launchInstaller) m_hooks.launchInstaller(*this);
+        if (m_hooks.launchInstaller) m_hooks.launchInstaller();
         endRun(1);
         return;
     }
@@ -175,7 +160,7 @@ void CUpdateProgressDlg::OnSetupFinish() {
 
 void CUpdateProgressDlg::workerMain() {
     try {
-        if (m_hooks.runSetup) m_hooks.runSetup(*this);
+        if (m_hooks.runSetup) m_hooks.runSetup(*this, m_settings);
     } catch (...) {
         // The flow reports its own failures; one that escapes it must still
         // end the run instead of leaving the window up with nobody working.

@@ -10,42 +10,39 @@
 #include <string>
 #include <thread>
 
-#include "app/PayloadInfo.h"
-#include "app/ProductCatalog.h"
-#include "downloader/Downloader.h"
+#include "app/StubSettings.h"
 #include "platform/DialogHost.h"
 #include "setup/SetupMessages.h"
-#include "websetup/BuildConfig.h"
+#include "setup/SetupReporter.h"
 
-// The program's progress window. It reads the stamped settings, titles itself
-// after the product, starts the setup worker and shows what the worker posts;
-// it ends when the worker finishes, when the download completes (after the
-// installer is launched) or when the user confirms closing.
+// The program's progress window. It titles itself after the product, starts
+// the setup worker and shows what the worker reports through the dialog's
+// SetupReporter; it ends when the worker finishes, when the download
+// completes (after the installer is launched) or when the user confirms
+// closing.
 //
 // Threads: the interface thread constructs the dialog and runs DoModal,
 // OnInitDialog and every handler. The worker thread runs Hooks::runSetup and
-// may call postMessage, showErrorBox, stopRequested and waitForStop.
+// reports through the SetupReporter it is given.
 //
 // Every way the dialog ends sets the stop flag and waits for the worker
 // first. The worker never blocks on the interface thread once the stop flag is
 // set (showErrorBox gives up), so that wait cannot deadlock.
-class CUpdateProgressDlg : private platform::DialogEvents {
+class CUpdateProgressDlg : private platform::DialogEvents, private SetupReporter {
 public:
     struct Hooks {
-        // Worker thread: the setup flow. Reports through postMessage and
-        // showErrorBox; returns when the flow has ended or stopRequested().
-        std::function<void(CUpdateProgressDlg&)> runSetup;
+        // Worker thread: the setup flow. Reports through the reporter;
+        // returns when the flow has ended or a stop was requested.
+        std::function<void(SetupReporter&, const StubSettings&)> runSetup;
         // Interface thread: whether the download is complete, asked for every
-        // progress report. Empty: m_downloader's record is asked.
-        std::function<bool(CUpdateProgressDlg&)> isDownloadComplete;
+        // progress report. Empty: never.
+        std::function<bool()> isDownloadComplete;
         // Interface thread, after the worker has ended: starts the installer.
-        std::function<void(CUpdateProgressDlg&)> launchInstaller;
-        // The build's catalogue key and where the settings come from.
-        std::string productKey = buildconfig::kProductKey;
-        std::function<PayloadInfo()> readPayload = readOwnPayloadInfo;
+        std::function<void()> launchInstaller;
     };
 
-    CUpdateProgressDlg(platform::DialogHost& host, Hooks hooks);
+    // settings must outlive the dialog.
+    CUpdateProgressDlg(platform::DialogHost& host, const StubSettings& settings, Hooks hooks);
     // Stops and waits for a worker that is still running.
     ~CUpdateProgressDlg();  // NOLINT(bugprone-exception-escape): see the definition
 
@@ -57,48 +54,18 @@ public:
     // the window. Throws what OnInitDialog throws, before any window shows.
     int DoModal();
 
-    // Interface thread. Reads the settings, resolves the product, shows the
-    // window and starts the worker, in that order. Throws std::runtime_error
-    // "Invalid installer!" for a key the catalogue does not know (nothing is
-    // shown and no thread is started then), and the thread library's error
-    // when the worker cannot be started.
+    // Interface thread. Shows the window and starts the worker, in that
+    // order. Throws the thread library's error when the worker cannot be
+    // started.
     bool OnInitDialog();
 
-    // Any thread. Queues a message for the dialog's handlers.
-    void postMessage(SetupMessage message);
-
-    // Worker or interface thread. The error box: message followed by the
-    // closing sentence, buttons "Yes" and "No". Returns the box's result, or
-    // 2 without waiting further once a stop is requested.
-    int showErrorBox(std::wstring message);
-
-    // Any thread.
-    bool stopRequested() const;
-    // Any thread: the flag itself, for requests that end when it turns true.
-    // It lives as long as the dialog.
-    const std::atomic<bool>& stopFlag() const { return m_stopRequested; }
-    // Worker thread: sleeps until a stop is requested or the time is up;
-    // returns stopRequested().
-    bool waitForStop(std::chrono::milliseconds timeout);
-
-    // The settings, written by OnInitDialog before the worker starts and read
-    // by the worker and the launch without a lock. The worker may rewrite
-    // m_contentAddress.
-    ProductId m_productId = 0;
-    bool m_silentMode = false;
-    std::string m_productKey;
-    std::wstring m_vid;
-    std::wstring m_partnerId;
-    std::wstring m_contentAddress;
-    std::wstring m_contentType;
-    std::wstring m_offerUrl;
-    PayloadInfo m_payload;  // what is left after the six named settings
-
-    // Driven by the worker; its record is read by the completion test and
-    // the launch on the interface thread.
-    Downloader m_downloader;
-
 private:
+    // SetupReporter: what the worker is given.
+    void postMessage(SetupMessage message) override;
+    int showErrorBox(std::wstring message) override;
+    const std::atomic<bool>& stopFlag() const override { return m_stopRequested; }
+    bool waitForStop(std::chrono::milliseconds timeout) override;
+
     // Interface thread.
     void onCloseRequested() override;
     void onMessage(SetupMessage message);
@@ -115,6 +82,7 @@ private:
     void workerMain();
 
     platform::DialogHost& m_host;
+    const StubSettings& m_settings;
     Hooks m_hooks;
     const std::thread::id m_interfaceThread;
 

@@ -4,7 +4,7 @@
 #include "setup/CommandLineQuoting.h"
 #include "text/TextConversion.h"
 
-std::optional<std::wstring> installerParameters(const InstallerSettings& settings) {
+std::optional<std::wstring> installerParameters(const StubSettings& settings) {
     if (settings.productId == kVaultOProductId) {
         const auto found = settings.payload.find("PidVaulto");
         const std::wstring campaign =

@@ -3,21 +3,8 @@
 #include <optional>
 #include <string>
 
-#include "app/PayloadInfo.h"
 #include "app/ProductCatalog.h"
-
-// What the installer's command line is built from: the decoded named
-// settings and every other stamped setting, still encoded.
-struct InstallerSettings {
-    ProductId productId = 0;
-    std::wstring partnerId;
-    std::wstring vid;
-    std::wstring contentType;
-    std::wstring contentAddress;
-    std::wstring offerUrl;
-    bool silentMode = false;
-    PayloadInfo payload;
-};
+#include "app/StubSettings.h"
 
 // The Vault-O row passes one campaign id and nothing else.
 inline constexpr ProductId kVaultOProductId = 13;
@@ -32,4 +19,4 @@ inline constexpr ProductId kVaultOProductId = 13;
 // blank, tab or quote. Ordinary values give the plain text above. For
 // Vault-O the whole list is replaced by " /subid <PidVaulto>"; without that
 // setting there are no parameters at all (std::nullopt).
-std::optional<std::wstring> installerParameters(const InstallerSettings& settings);
+std::optional<std::wstring> installerParameters(const StubSettings& settings);

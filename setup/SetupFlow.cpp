@@ -55,44 +55,36 @@ SetupConfig SetupConfig::fromBuild() {
 
 SetupFlow::SetupFlow(SetupConfig config) : m_config(std::move(config)) {}
 
-CUpdateProgressDlg::Hooks SetupFlow::hooks() {
-    CUpdateProgressDlg::Hooks hooks;
-    hooks.runSetup = [this](CUpdateProgressDlg& dialog) { runSetup(dialog); };
-    hooks.isDownloadComplete = [this](const CUpdateProgressDlg&) { return isDownloadComplete(); };
-    hooks.launchInstaller = [this](CUpdateProgressDlg& dialog) { launchInstaller(dialog); };
-    hooks.productKey = m_config.productKey;
-    return hooks;
-}
-
 bool SetupFlow::isDownloadComplete() const { return m_downloadFinished; }
 
-void SetupFlow::runSetup(CUpdateProgressDlg& dialog) {
+void SetupFlow::runSetup(SetupReporter& reporter, const StubSettings& settings) {
+    m_settings = settings;
     // Not examined: should it fail, the first request fails and its error
     // box tells the user.
     (void)curl_global_init(CURL_GLOBAL_ALL);
 
-    const ProxySettings proxy = chooseProxy(dialog.stopFlag());
+    const ProxySettings proxy = chooseProxy(reporter.stopFlag());
     // A user who closed the window during the probe is waiting for this
     // thread.
-    if (dialog.stopRequested()) return;
+    if (reporter.stopRequested()) return;
 
     DownloadInfo info;
     bool download = false;
     const std::optional<std::wstring> failure = errorBoxTextOf([&] {
-        const std::string url = productDownloadUrl(dialog.m_productId, m_config.downloadHost);
+        const std::string url = productDownloadUrl(m_settings.productId, m_config.downloadHost);
         const std::optional<std::int32_t> size =
-            requestInstallerSize(url, proxy, dialog.stopFlag(), m_installerSource);
-        if (!size || dialog.stopRequested()) return;
-        if (openInstalledProduct(dialog)) {
-            dialog.postMessage(makeFinishMessage());
+            requestInstallerSize(url, proxy, reporter.stopFlag(), m_installerSource);
+        if (!size || reporter.stopRequested()) return;
+        if (openInstalledProduct()) {
+            reporter.postMessage(makeFinishMessage());
             return;
         }
-        info = prepareDownload(dialog, url, *size);
-        dialog.postMessage(makeStatusMessage(std::make_unique<std::wstring>(uiText(10))));
+        info = prepareDownload(url, *size);
+        reporter.postMessage(makeStatusMessage(std::make_unique<std::wstring>(uiText(10))));
         download = true;
     });
     if (failure) {
-        reportError(dialog, *failure);
+        reportError(reporter, *failure);
         return;
     }
     if (!download) return;
@@ -100,22 +92,21 @@ void SetupFlow::runSetup(CUpdateProgressDlg& dialog) {
     // Not examined: the download thread writes the record again before it
     // transfers anything, and fails visibly if it cannot.
     (void)info.save(m_recordPath);
-    Downloader& downloader = dialog.m_downloader;
-    downloader.setProxy(proxy);
-    downloader.setDownloadInfo(info);
-    downloader.setTempFilePath(m_recordPath);
-    downloader.setResumeState(resumeStatePath(m_recordPath), m_installerSource.validator);
+    m_downloader.setProxy(proxy);
+    m_downloader.setDownloadInfo(info);
+    m_downloader.setTempFilePath(m_recordPath);
+    m_downloader.setResumeState(resumeStatePath(m_recordPath), m_installerSource.validator);
     if (info.isComplete()) {
         // An earlier run left the whole file, and the server still has it.
-        finishDownload(dialog, proxy);
+        finishDownload(reporter, proxy);
         return;
     }
-    downloader.beginDownload();
-    if (dialog.stopRequested()) {
-        downloader.stop();
+    m_downloader.beginDownload();
+    if (reporter.stopRequested()) {
+        m_downloader.stop();
         return;
     }
-    pollDownload(dialog, proxy);
+    pollDownload(reporter, proxy);
 }
 
 ProxySettings SetupFlow::chooseProxy(const std::atomic<bool>& stopFlag) const {
@@ -175,21 +166,22 @@ std::optional<std::int32_t> SetupFlow::requestInstallerSize(const std::string& u
     return static_cast<std::int32_t>(*size);
 }
 
-bool SetupFlow::openInstalledProduct(const CUpdateProgressDlg& dialog) const {
-    const std::wstring contentType = dialog.m_contentType;
-    std::wstring contentAddress = dialog.m_contentAddress;
-    if (dialog.m_productId != kReelBoxProductId || contentType.empty() || contentAddress.empty()) {
+bool SetupFlow::openInstalledProduct() {
+    std::wstring& contentAddress = m_settings.contentAddress;
+    if (m_settings.productId != kReelBoxProductId || m_settings.contentType.empty() ||
+        contentAddress.empty()) {
         return false;
     }
     const InstalledProduct product;
     if (!product.installed) return false;
-    if (contentType == kWebContentType) contentAddress = kWebContentPrefix + contentAddress;
+    if (m_settings.contentType == kWebContentType) {
+        contentAddress.insert(0, kWebContentPrefix);
+    }
     logShellOpen(product.exePath(), platform::shellOpen(product.exePath(), contentAddress));
     return true;
 }
 
-DownloadInfo SetupFlow::prepareDownload(const CUpdateProgressDlg& dialog, const std::string& url,
-                                        std::int32_t size) {
+DownloadInfo SetupFlow::prepareDownload(const std::string& url, std::int32_t size) {
     DownloadInfo info;
     info.setResourcePath("");
     info.setTotalSize(size);
@@ -208,7 +200,7 @@ DownloadInfo SetupFlow::prepareDownload(const CUpdateProgressDlg& dialog, const 
     const std::wstring tag = utf8ToWide(info.fileTag());
     m_recordPath = folder + platform::kPathSeparator + L"_" + tag + L".txt";
     const std::wstring installer = folder + platform::kPathSeparator +
-                                   productFileStem(dialog.m_productId) + L"_" + tag + L".exe";
+                                   productFileStem(m_settings.productId) + L"_" + tag + L".exe";
     info.setDestFilePath(installer);
     if (!info.isValid()) throw std::runtime_error("Undefined error!");
 
@@ -233,49 +225,48 @@ DownloadInfo SetupFlow::prepareDownload(const CUpdateProgressDlg& dialog, const 
     return info;
 }
 
-void SetupFlow::pollDownload(CUpdateProgressDlg& dialog, const ProxySettings& proxy) {
-    Downloader& downloader = dialog.m_downloader;
+void SetupFlow::pollDownload(SetupReporter& reporter, const ProxySettings& proxy) {
     for (;;) {
-        dialog.waitForStop(kPollInterval);
+        reporter.waitForStop(kPollInterval);
         // The record counts parts handed to the writer as done; the file is
         // complete only once the download thread has ended with it closed.
-        if (!downloader.isRunning()) {
-            if (downloader.isFinished()) {
-                finishDownload(dialog, proxy);
+        if (!m_downloader.isRunning()) {
+            if (m_downloader.isFinished()) {
+                finishDownload(reporter, proxy);
             } else {
                 DownloaderLog::failure("the download of " +
-                                       wideToUtf8(downloader.downloadInfo().destFilePath()) +
+                                       wideToUtf8(m_downloader.downloadInfo().destFilePath()) +
                                        " ended incomplete");
-                reportError(dialog, uiText(12));
+                reportError(reporter, uiText(12));
             }
             return;
         }
-        const auto percent = static_cast<std::int32_t>(downloader.downloadedBytes() * 100.0 /
-                                                       downloader.downloadInfo().totalSize());
-        dialog.postMessage(makeProgressMessage(
+        const auto percent = static_cast<std::int32_t>(m_downloader.downloadedBytes() * 100.0 /
+                                                       m_downloader.downloadInfo().totalSize());
+        reporter.postMessage(makeProgressMessage(
             percent, (boost::wformat(L"%s: %i%%") % uiText(11) % percent).str()));
-        if (dialog.stopRequested()) {
-            downloader.stop();
+        if (reporter.stopRequested()) {
+            m_downloader.stop();
             return;
         }
     }
 }
 
-void SetupFlow::finishDownload(CUpdateProgressDlg& dialog, const ProxySettings& proxy) {
-    if (!admitInstaller(dialog, proxy)) return;
+void SetupFlow::finishDownload(SetupReporter& reporter, const ProxySettings& proxy) {
+    if (!admitInstaller(reporter, proxy)) return;
     m_downloadFinished = true;
-    dialog.postMessage(makeProgressMessage(100, L""));
+    reporter.postMessage(makeProgressMessage(100, L""));
 }
 
-bool SetupFlow::admitInstaller(CUpdateProgressDlg& dialog, const ProxySettings& proxy) {
+bool SetupFlow::admitInstaller(SetupReporter& reporter, const ProxySettings& proxy) {
     LaunchGateInput input;
-    input.installerPath = wideToUtf8(dialog.m_downloader.downloadInfo().destFilePath());
+    input.installerPath = wideToUtf8(m_downloader.downloadInfo().destFilePath());
     input.source = m_installerSource;
     input.proxy = proxy;
     input.pinnedPublisher = m_config.pinnedPublisher;
-    input.stopFlag = &dialog.stopFlag();
+    input.stopFlag = &reporter.stopFlag();
     LaunchGateResult result = passLaunchGate(input);
-    if (result.boxText) reportError(dialog, *result.boxText);
+    if (result.boxText) reportError(reporter, *result.boxText);
     m_admittedInstaller = std::move(result.installer);
     if (!m_admittedInstaller) return false;
     // Only once admitted: on Windows this holds the file undeletable until
@@ -287,25 +278,15 @@ bool SetupFlow::admitInstaller(CUpdateProgressDlg& dialog, const ProxySettings& 
     return true;
 }
 
-void SetupFlow::reportError(CUpdateProgressDlg& dialog, std::wstring text) {
+void SetupFlow::reportError(SetupReporter& reporter, std::wstring text) {
     // Either answer closes the program.
-    (void)dialog.showErrorBox(std::move(text));
-    dialog.postMessage(makeFinishMessage());
+    (void)reporter.showErrorBox(std::move(text));
+    reporter.postMessage(makeFinishMessage());
 }
 
-void SetupFlow::launchInstaller(CUpdateProgressDlg& dialog) {
+void SetupFlow::launchInstaller() {
     if (!m_downloadFinished || !m_admittedInstaller) return;
-    InstallerSettings settings;
-    settings.productId = dialog.m_productId;
-    settings.partnerId = dialog.m_partnerId;
-    settings.vid = dialog.m_vid;
-    settings.contentType = dialog.m_contentType;
-    settings.contentAddress = dialog.m_contentAddress;
-    settings.offerUrl = dialog.m_offerUrl;
-    settings.silentMode = dialog.m_silentMode;
-    settings.payload = dialog.m_payload;
-
     const platform::ReadOnlyFile& installer = *m_admittedInstaller;
     logShellOpen(utf8ToWide(installer.path()),
-                 platform::shellOpen(installer, installerParameters(settings)));
+                 platform::shellOpen(installer, installerParameters(m_settings)));
 }

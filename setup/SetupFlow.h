@@ -6,12 +6,14 @@
 #include <optional>
 #include <string>
 
+#include "app/StubSettings.h"
 #include "downloader/DownloadInfo.h"
+#include "downloader/Downloader.h"
 #include "net/ProxySettings.h"
 #include "platform/PrivateFiles.h"
 #include "platform/ReadOnlyFile.h"
-#include "setup/CUpdateProgressDlg.h"
 #include "setup/LaunchGate.h"
+#include "setup/SetupReporter.h"
 
 // The connectivity probe: a site root that is always reachable over plain
 // HTTP. Only when a request through the user's proxy reaches it is the proxy
@@ -35,9 +37,8 @@ struct SetupConfig {
 SetupConfig stubSetupConfig();
 
 // The setup flow behind the progress dialog: the worker (runSetup), the
-// completion test and the installer launch, and the state they share beyond
-// the dialog's own Downloader. It must outlive the dialog that runs with its
-// hooks.
+// completion test and the installer launch, the Downloader they drive and the
+// state they share. It must outlive the dialog whose worker runs it.
 //
 // Threads: runSetup runs on the dialog's worker thread and owns the flow
 // until it returns; isDownloadComplete and launchInstaller run on the
@@ -48,14 +49,13 @@ public:
     SetupFlow(const SetupFlow&) = delete;
     SetupFlow& operator=(const SetupFlow&) = delete;
 
-    // The dialog's hooks, bound to this flow.
-    CUpdateProgressDlg::Hooks hooks();
-
-    // Worker thread. Chooses the proxy, learns the installer's size, opens an
-    // installed "Reel Box" instead when it can, downloads the installer into
-    // the private temporary folder and reports progress, completion or the
-    // one error box followed by WM_SETUP_FINISH.
-    void runSetup(CUpdateProgressDlg& dialog);
+    // Worker thread, once. Chooses the proxy, learns the installer's size,
+    // opens an installed "Reel Box" instead when it can, downloads the
+    // installer into the private temporary folder and reports progress,
+    // completion or the one error box followed by WM_SETUP_FINISH through
+    // reporter. Returns early, reporting nothing more, once a stop is
+    // requested.
+    void runSetup(SetupReporter& reporter, const StubSettings& settings);
 
     // Any thread. True once the download thread has ended with the installer
     // complete, flushed and closed; only then is completion reported.
@@ -64,7 +64,7 @@ public:
     // Interface thread, after the worker has ended: starts the downloaded
     // installer with the command line the settings call for. Does nothing
     // unless the download is complete.
-    void launchInstaller(CUpdateProgressDlg& dialog);
+    void launchInstaller();
 
 private:
     // The user's proxy when a probe through it succeeds; no proxy otherwise,
@@ -79,24 +79,29 @@ private:
                                                      const std::atomic<bool>& stopFlag,
                                                      InstallerSource& source) const;
     // True when the installed program was opened instead of downloading.
-    bool openInstalledProduct(const CUpdateProgressDlg& dialog) const;
+    bool openInstalledProduct();
     // Builds the record and takes the files; throws as the error box expects.
-    DownloadInfo prepareDownload(const CUpdateProgressDlg& dialog, const std::string& url,
-                                 std::int32_t size);
-    void pollDownload(CUpdateProgressDlg& dialog, const ProxySettings& proxy);
+    DownloadInfo prepareDownload(const std::string& url, std::int32_t size);
+    void pollDownload(SetupReporter& reporter, const ProxySettings& proxy);
     // The file is complete: starts it once admitted, or shows why not.
-    void finishDownload(CUpdateProgressDlg& dialog, const ProxySettings& proxy);
+    void finishDownload(SetupReporter& reporter, const ProxySettings& proxy);
     // After the download thread has ended with the file complete: true when
     // the installer passed the launch gate and is held for the start; false
     // after its error box, or when the user's close ended the check.
-    bool admitInstaller(CUpdateProgressDlg& dialog, const ProxySettings& proxy);
-    static void reportError(CUpdateProgressDlg& dialog, std::wstring text);
+    bool admitInstaller(SetupReporter& reporter, const ProxySettings& proxy);
+    static void reportError(SetupReporter& reporter, std::wstring text);
 
     const SetupConfig m_config;
+    // The worker's copy, written when it starts; launchInstaller reads it once
+    // the worker ended. The installed-product shortcut rewrites its content
+    // address.
+    StubSettings m_settings;
     std::wstring m_recordPath;
     // Held from before the record is first written until the process ends,
     // so that a second copy of the stub never writes the same files.
     std::unique_ptr<platform::FileLock> m_recordLock;
+    // Driven by the worker; stopped by it on a stop request.
+    Downloader m_downloader;
     std::atomic<bool> m_downloadFinished{false};
     // Written by the worker; read by launchInstaller once the worker ended.
     InstallerSource m_installerSource;

@@ -18,6 +18,7 @@
 #include "platform/DialogHostFactory.h"
 #include "setup/CUpdateProgressDlg.h"
 #include "setup/UiText.h"
+#include "websetup/BuildConfig.h"
 
 int main(int argc, char** argv) {
     const bool errorFirst = argc > 1 && std::strcmp(argv[1], "--error") == 0;
@@ -25,17 +26,15 @@ int main(int argc, char** argv) {
     const auto stepTime = std::chrono::milliseconds(step ? std::strtol(step, nullptr, 10) : 200);
 
     CUpdateProgressDlg::Hooks hooks;
-    hooks.readPayload = [] { return PayloadInfo{}; };
-    hooks.isDownloadComplete = [](const CUpdateProgressDlg&) { return false; };
-    hooks.runSetup = [errorFirst, stepTime](CUpdateProgressDlg& dialog) {
+    hooks.runSetup = [errorFirst, stepTime](SetupReporter& reporter, const StubSettings&) {
         if (errorFirst) {
-            dialog.showErrorBox(L"Download Error (system code: 6). ");
-            dialog.postMessage(makeFinishMessage());
+            reporter.showErrorBox(L"Download Error (system code: 6). ");
+            reporter.postMessage(makeFinishMessage());
             return;
         }
-        dialog.postMessage(makeStatusMessage(std::make_unique<std::wstring>(uiText(10))));
-        for (int percent = 1; !dialog.waitForStop(stepTime); percent = percent % 99 + 1) {
-            dialog.postMessage(
+        reporter.postMessage(makeStatusMessage(std::make_unique<std::wstring>(uiText(10))));
+        for (int percent = 1; !reporter.waitForStop(stepTime); percent = percent % 99 + 1) {
+            reporter.postMessage(
                 makeProgressMessage(percent, uiText(11) + L": " + std::to_wstring(percent) + L"%"));
         }
         std::puts("worker stopped");
@@ -58,7 +57,8 @@ int main(int argc, char** argv) {
     }
     int result = 0;
     {
-        CUpdateProgressDlg dialog(*host, hooks);
+        const StubSettings settings = StubSettings::read(buildconfig::kProductKey, {});
+        CUpdateProgressDlg dialog(*host, settings, hooks);
         result = dialog.DoModal();
     }
     std::printf("result=%d\n", result);

@@ -10,11 +10,14 @@ namespace {
 TEST(CUpdateProgressApp, UnknownProductShowsOnlyTheErrorBox) {
     platform::ScriptedDialogHost host;
     CUpdateProgressDlg::Hooks hooks;
-    hooks.productKey = "nosuchproduct";
-    hooks.readPayload = [] { return PayloadInfo{}; };
     bool workerRan = false;
-    hooks.runSetup = [&](CUpdateProgressDlg&) { workerRan = true; };
-    CUpdateProgressApp app(host, hooks);
+    hooks.runSetup = [&](SetupReporter&, const StubSettings&) { workerRan = true; };
+    CUpdateProgressApp app(
+        host,
+        [] {
+            return StubSettings::read("nosuchproduct", {{"vid", "7"}});
+        },
+        hooks);
     EXPECT_FALSE(app.InitInstance());
     EXPECT_EQ(host.log(), std::vector<std::wstring>{L"plainError=Error!|Invalid installer!"});
     EXPECT_FALSE(workerRan);
@@ -22,11 +25,10 @@ TEST(CUpdateProgressApp, UnknownProductShowsOnlyTheErrorBox) {
 
 TEST(CUpdateProgressApp, ErrorTextDropsInvalidUtf8) {
     platform::ScriptedDialogHost host;
-    CUpdateProgressDlg::Hooks hooks;
-    hooks.readPayload = []() -> PayloadInfo {
-        throw std::runtime_error("caf\xc3\xa9 \xff\xfe broken \xe2\x82");
-    };
-    CUpdateProgressApp app(host, hooks);
+    CUpdateProgressApp app(
+        host,
+        []() -> StubSettings { throw std::runtime_error("caf\xc3\xa9 \xff\xfe broken \xe2\x82"); },
+        {});
     EXPECT_FALSE(app.InitInstance());
     EXPECT_EQ(host.log(), std::vector<std::wstring>{L"plainError=Error!|café  broken "});
 }

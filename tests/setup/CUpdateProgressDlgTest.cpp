@@ -5,7 +5,6 @@
 #include <chrono>
 #include <future>
 #include <stdexcept>
-#include <thread>
 
 #include "platform/scripted/ScriptedDialogHost.h"
 #include "setup/CUpdateProgressDlg.h"
@@ -25,19 +24,18 @@ protected:
     void SetUp() override {
         testsupport::setInterfaceLanguage(0x0409);
         UiText::release();
-        hooks.readPayload = [this] { return payload; };
-        hooks.productKey = "wrnkit";
-        hooks.isDownloadComplete = [this](const CUpdateProgressDlg&) { return complete.load(); };
-        hooks.launchInstaller = [this](CUpdateProgressDlg&) {
+        hooks.isDownloadComplete = [this] { return complete.load(); };
+        hooks.launchInstaller = [this] {
             ++launches;
             workerEndedAtLaunch = workerEnded.load();
         };
     }
 
     // Wraps the worker script so that its end is observable.
-    void worker(const std::function<void(CUpdateProgressDlg&)>& script) {
-        hooks.runSetup = [this, script](CUpdateProgressDlg& dialog) {
-            script(dialog);
+    void worker(const std::function<void(SetupReporter&)>& script) {
+        hooks.runSetup = [this, script](SetupReporter& reporter, const StubSettings& given) {
+            settingsSeen = &given;
+            script(reporter);
             workerEnded = true;
         };
     }
@@ -49,8 +47,9 @@ protected:
         });
     }
 
-    int run() {
-        CUpdateProgressDlg dialog(host, hooks);
+    int run() { return run(host); }
+    int run(platform::DialogHost& on) {
+        CUpdateProgressDlg dialog(on, settings, hooks);
         return dialog.DoModal();
     }
 
@@ -61,29 +60,59 @@ protected:
 
     platform::ScriptedDialogHost host{10s};
     CUpdateProgressDlg::Hooks hooks;
-    PayloadInfo payload;
+    const StubSettings settings = StubSettings::read("wrnkit", {});
+    std::atomic<const StubSettings*> settingsSeen{nullptr};
     std::atomic<bool> complete{false};
     std::atomic<bool> workerEnded{false};
     int launches = 0;
     bool workerEndedAtLaunch = false;
 };
 
-void postStatus(CUpdateProgressDlg& dialog, const wchar_t* text) {
-    dialog.postMessage(makeStatusMessage(std::make_unique<std::wstring>(text)));
+// Forwards to another host and counts the tasks queued on it, so that a test
+// can wait until the worker's request is behind whatever runs now.
+class PostCountingHost final : public platform::DialogHost {
+public:
+    explicit PostCountingHost(platform::DialogHost& inner) : m_inner(inner) {}
+    int posts() const { return m_posts; }
+
+    void setCaption(const std::wstring& caption) override { m_inner.setCaption(caption); }
+    void setStatusText(const std::wstring& text) override { m_inner.setStatusText(text); }
+    void setProgressText(const std::wstring& text) override { m_inner.setProgressText(text); }
+    void setProgressPosition(int percent) override { m_inner.setProgressPosition(percent); }
+    void showWindow() override { m_inner.showWindow(); }
+    int runModal(platform::DialogEvents& events) override { return m_inner.runModal(events); }
+    void endModal(int result) override { m_inner.endModal(result); }
+    int runMessageBox(const MessageBoxLayout& box) override { return m_inner.runMessageBox(box); }
+    void showPlainError(const std::wstring& caption, const std::wstring& text) override {
+        m_inner.showPlainError(caption, text);
+    }
+    void post(std::unique_ptr<platform::PostedTask> task) override {
+        m_inner.post(std::move(task));
+        ++m_posts;
+    }
+
+private:
+    platform::DialogHost& m_inner;
+    std::atomic<int> m_posts{0};
+};
+
+void postStatus(SetupReporter& reporter, const wchar_t* text) {
+    reporter.postMessage(makeStatusMessage(std::make_unique<std::wstring>(text)));
 }
 
 TEST_F(ProgressDialogTest, InitialisesInOrderAndStartsTheWorkerLast) {
     std::vector<std::wstring> logAtWorkerStart;
-    worker([&](CUpdateProgressDlg& dialog) {
+    worker([&](SetupReporter& reporter) {
         logAtWorkerStart = host.log();
-        dialog.postMessage(makeFinishMessage());
-        dialog.waitForStop(10s);
+        reporter.postMessage(makeFinishMessage());
+        reporter.waitForStop(10s);
     });
     EXPECT_EQ(run(), 1);
     const std::vector<std::wstring> expected{L"caption=WrenKit installation", L"show",
                                              L"progressText=Preparing to Install...",
                                              L"progress=0"};
     EXPECT_EQ(logAtWorkerStart, expected);
+    EXPECT_EQ(settingsSeen, &settings);
     EXPECT_TRUE(workerEnded);
     EXPECT_EQ(launches, 0);
 }
@@ -91,20 +120,20 @@ TEST_F(ProgressDialogTest, InitialisesInOrderAndStartsTheWorkerLast) {
 TEST_F(ProgressDialogTest, CaptionFollowsTheInterfaceLanguage) {
     testsupport::setInterfaceLanguage(UiText::kRussianLanguage);
     UiText::release();
-    worker([](CUpdateProgressDlg& dialog) { dialog.postMessage(makeFinishMessage()); });
+    worker([](SetupReporter& reporter) { reporter.postMessage(makeFinishMessage()); });
     EXPECT_EQ(run(), 1);
     EXPECT_EQ(host.caption(), L"Установка WrenKit");
     EXPECT_EQ(host.progressText(), L"Подготовка к установке...");
 }
 
 TEST_F(ProgressDialogTest, MessagesUpdateTheirOwnLines) {
-    worker([](CUpdateProgressDlg& dialog) {
-        postStatus(dialog, L"Preparing to Install...");
-        dialog.postMessage(makeProgressMessage(12, L"Progress: 12%"));
-        dialog.postMessage(makeStatusMessage(nullptr));  // changes nothing
-        dialog.postMessage(makeProgressMessage(40, L"Progress: 40%"));
-        dialog.postMessage(makeFinishMessage());
-        dialog.waitForStop(10s);
+    worker([](SetupReporter& reporter) {
+        postStatus(reporter, L"Preparing to Install...");
+        reporter.postMessage(makeProgressMessage(12, L"Progress: 12%"));
+        reporter.postMessage(makeStatusMessage(nullptr));  // changes nothing
+        reporter.postMessage(makeProgressMessage(40, L"Progress: 40%"));
+        reporter.postMessage(makeFinishMessage());
+        reporter.waitForStop(10s);
     });
     EXPECT_EQ(run(), 1);
     EXPECT_EQ(host.statusText(), L"Preparing to Install...");
@@ -120,14 +149,14 @@ TEST_F(ProgressDialogTest, ProgressTextIsCutToTheReportsCapacity) {
 }
 
 TEST_F(ProgressDialogTest, CompletionStopsTheWorkerLaunchesOnceAndEnds) {
-    worker([this](CUpdateProgressDlg& dialog) {
-        dialog.postMessage(makeProgressMessage(50, L"Progress: 50%"));
+    worker([this](SetupReporter& reporter) {
+        reporter.postMessage(makeProgressMessage(50, L"Progress: 50%"));
         // The record turns complete only after that report was handled.
         testsupport::waitFor([this] { return host.progressText() == L"Progress: 50%"; }, 5s);
         complete = true;
-        dialog.postMessage(makeProgressMessage(100, L""));
-        dialog.postMessage(makeProgressMessage(100, L""));
-        dialog.waitForStop(10s);
+        reporter.postMessage(makeProgressMessage(100, L""));
+        reporter.postMessage(makeProgressMessage(100, L""));
+        reporter.waitForStop(10s);
     });
     EXPECT_EQ(run(), 1);
     EXPECT_EQ(launches, 1);
@@ -147,14 +176,14 @@ TEST_F(ProgressDialogTest, DeclinedCloseChangesNothing) {
         declined.set_value();
         return 2;
     });
-    worker([&](CUpdateProgressDlg& dialog) {
-        dialog.postMessage(makeProgressMessage(30, L"Progress: 30%"));
+    worker([&](SetupReporter& reporter) {
+        reporter.postMessage(makeProgressMessage(30, L"Progress: 30%"));
         host.requestClose();
         declined.get_future().wait();
-        stopAfterDecline = dialog.waitForStop(50ms);
-        dialog.postMessage(makeProgressMessage(31, L"Progress: 31%"));
-        dialog.postMessage(makeFinishMessage());
-        dialog.waitForStop(10s);
+        stopAfterDecline = reporter.waitForStop(50ms);
+        reporter.postMessage(makeProgressMessage(31, L"Progress: 31%"));
+        reporter.postMessage(makeFinishMessage());
+        reporter.waitForStop(10s);
     });
     EXPECT_EQ(run(), 1);
     EXPECT_FALSE(stopAfterDecline);
@@ -164,9 +193,9 @@ TEST_F(ProgressDialogTest, DeclinedCloseChangesNothing) {
 
 TEST_F(ProgressDialogTest, AcceptedCloseStopsTheWorkerFirstAndEndsWithCancel) {
     answerClose(1);
-    worker([&](CUpdateProgressDlg& dialog) {
+    worker([&](SetupReporter& reporter) {
         host.requestClose();
-        while (!dialog.waitForStop(10s)) {
+        while (!reporter.waitForStop(10s)) {
         }
     });
     EXPECT_EQ(run(), 2);
@@ -179,9 +208,9 @@ TEST_F(ProgressDialogTest, AcceptedCloseStopsTheWorkerFirstAndEndsWithCancel) {
 
 TEST_F(ProgressDialogTest, ErrorBoxThenFinish) {
     int errorBoxResult = 0;
-    worker([&](CUpdateProgressDlg& dialog) {
-        errorBoxResult = dialog.showErrorBox(L"Internal Error. ");
-        dialog.postMessage(makeFinishMessage());
+    worker([&](SetupReporter& reporter) {
+        errorBoxResult = reporter.showErrorBox(L"Internal Error. ");
+        reporter.postMessage(makeFinishMessage());
     });
     host.setBoxResponder([](const MessageBoxLayout&) { return 1; });
     EXPECT_EQ(run(), 1);
@@ -201,21 +230,22 @@ TEST_F(ProgressDialogTest, ErrorBoxThenFinish) {
 TEST_F(ProgressDialogTest, CloseConfirmedWhileWorkerWaitsForItsErrorBox) {
     std::promise<void> closeAsked;
     std::atomic<int> errorBoxResult{0};
+    PostCountingHost counting(host);
     host.setBoxResponder([&](const MessageBoxLayout& box) {
         if (box.caption != L"Closing of downloader") return 1;
         closeAsked.set_value();
-        // Let the worker post its box request behind this question.
-        std::this_thread::sleep_for(100ms);
+        // The worker's box request is queued behind this question.
+        EXPECT_TRUE(testsupport::waitFor([&] { return counting.posts() == 1; }, 5s));
         return 1;
     });
-    worker([&](CUpdateProgressDlg& dialog) {
+    worker([&](SetupReporter& reporter) {
         host.requestClose();
         closeAsked.get_future().wait();
-        errorBoxResult = dialog.showErrorBox(L"Download Error (system code: 7). ");
-        dialog.postMessage(makeFinishMessage());
+        errorBoxResult = reporter.showErrorBox(L"Download Error (system code: 7). ");
+        reporter.postMessage(makeFinishMessage());
     });
-    auto result = std::async(std::launch::async, [this] { return run(); });
-    if (result.wait_for(5s) != std::future_status::ready) {
+    auto result = std::async(std::launch::async, [&] { return run(counting); });
+    if (result.wait_for(10s) != std::future_status::ready) {
         ADD_FAILURE() << "the dialog and its worker wait for each other";
         std::_Exit(1);
     }
@@ -225,55 +255,9 @@ TEST_F(ProgressDialogTest, CloseConfirmedWhileWorkerWaitsForItsErrorBox) {
 }
 
 TEST_F(ProgressDialogTest, EscapingWorkerErrorEndsTheRun) {
-    worker([](CUpdateProgressDlg&) { throw std::runtime_error("lost"); });
+    worker([](SetupReporter&) { throw std::runtime_error("lost"); });
     EXPECT_EQ(run(), 1);
     EXPECT_FALSE(workerEnded);
-}
-
-TEST_F(ProgressDialogTest, UnknownKeyThrowsBeforeAnythingIsShown) {
-    hooks.productKey = "nosuchproduct";
-    bool workerRan = false;
-    worker([&](CUpdateProgressDlg&) { workerRan = true; });
-    payload = {{"vid", "7"}, {"other", "x"}};
-    CUpdateProgressDlg dialog(host, hooks);
-    try {
-        dialog.DoModal();
-        FAIL() << "no error";
-    } catch (const std::runtime_error& error) {
-        EXPECT_STREQ(error.what(), "Invalid installer!");
-    }
-    EXPECT_TRUE(host.log().empty());
-    EXPECT_FALSE(workerRan);
-    EXPECT_EQ(dialog.m_vid, L"7");
-    EXPECT_EQ(dialog.m_payload.size(), 1u);
-}
-
-TEST_F(ProgressDialogTest, SettingsAreTakenOutAndTheKeyFolded) {
-    hooks.productKey = "WrnKit";
-    struct Case {
-        const char* silentMode;  // nullptr: not stamped
-        bool expected;
-    };
-    for (const Case& c : {Case{"true", true}, Case{"%74rue", true}, Case{"TRUE", false},
-                          Case{"true ", false}, Case{"1", false}, Case{nullptr, false}}) {
-        SCOPED_TRACE(c.silentMode ? c.silentMode : "(none)");
-        payload = {{"vid", "v%31"},         {"partnerId", "p"}, {"contentType", "10"},
-                   {"contentAddress", "a"}, {"offerUrl", "L"},  {"extra", "%41"}};
-        if (c.silentMode) payload["silentMode"] = c.silentMode;
-        worker([](CUpdateProgressDlg&) {});
-        CUpdateProgressDlg dialog(host, hooks);
-        ASSERT_TRUE(dialog.OnInitDialog());
-        EXPECT_EQ(dialog.m_productKey, "wrnkit");
-        EXPECT_NE(dialog.m_productId, 0);
-        EXPECT_EQ(dialog.m_silentMode, c.expected);
-        EXPECT_EQ(dialog.m_vid, L"v1");
-        EXPECT_EQ(dialog.m_partnerId, L"p");
-        EXPECT_EQ(dialog.m_contentType, L"10");
-        EXPECT_EQ(dialog.m_contentAddress, L"a");
-        EXPECT_EQ(dialog.m_offerUrl, L"L");
-        ASSERT_EQ(dialog.m_payload.size(), 1u);
-        EXPECT_EQ(dialog.m_payload.begin()->second, "%41");  // left encoded
-    }
 }
 
 }  // namespace

@@ -62,14 +62,14 @@ TEST(WorkerGuardTest, EverythingThrownBecomesABoxAndItsCauseIsLogged) {
     }
 }
 
-InstallerSettings settings(ProductId product = 5) {
-    InstallerSettings result;
+StubSettings settings(ProductId product = 5) {
+    StubSettings result;
     result.productId = product;
     return result;
 }
 
 TEST(InstallerParametersTest, NamedSettingsInTheirOrderThenExtrasInKeyOrder) {
-    InstallerSettings all = settings();
+    StubSettings all = settings();
     all.payload = {{"b", "2"}, {"a", "x%20y"}, {"PidVaulto", "abc"}};
     all.offerUrl = L"https://example.com/?a=1&b=2";
     all.silentMode = true;
@@ -78,14 +78,14 @@ TEST(InstallerParametersTest, NamedSettingsInTheirOrderThenExtrasInKeyOrder) {
     all.vid = L"7";
     all.partnerId = L"12";
 
-    InstallerSettings minimal = settings();
+    StubSettings minimal = settings();
     minimal.partnerId = L"12";
     minimal.vid = L"7";
     minimal.silentMode = true;
 
     const struct {
         const char* name;
-        InstallerSettings input;
+        StubSettings input;
         std::optional<std::wstring> expected;
     } cases[] = {
         {"nothing", settings(), std::wstring()},
@@ -115,7 +115,7 @@ std::vector<std::wstring> argumentsOf(const std::wstring& parameters) {
 }
 
 TEST(InstallerParametersTest, EachValueArrivesAsOneArgumentWithExactlyItsCharacters) {
-    using Field = std::wstring InstallerSettings::*;
+    using Field = std::wstring StubSettings::*;
     const struct {
         Field field;
         const wchar_t* value;
@@ -123,25 +123,25 @@ TEST(InstallerParametersTest, EachValueArrivesAsOneArgumentWithExactlyItsCharact
         const wchar_t* argument;
     } cases[] = {
         // Attacks: extra switches and an install path smuggled in a value.
-        {&InstallerSettings::contentAddress, L"x\" /S \"y", L" /contentAddress=\"x\\\" /S \\\"y\"",
+        {&StubSettings::contentAddress, L"x\" /S \"y", L" /contentAddress=\"x\\\" /S \\\"y\"",
          L"/contentAddress=x\" /S \"y"},
-        {&InstallerSettings::offerUrl, L"say \"hi\" now", L" /offerUrl=\"say \\\"hi\\\" now\"",
+        {&StubSettings::offerUrl, L"say \"hi\" now", L" /offerUrl=\"say \\\"hi\\\" now\"",
          L"/offerUrl=say \"hi\" now"},
         // Backslashes count only before a quote, the closing one included.
-        {&InstallerSettings::contentAddress, L"a\\\"b", L" /contentAddress=\"a\\\\\\\"b\"",
+        {&StubSettings::contentAddress, L"a\\\"b", L" /contentAddress=\"a\\\\\\\"b\"",
          L"/contentAddress=a\\\"b"},
-        {&InstallerSettings::contentAddress, L"%TEMP%\\", L" /contentAddress=\"%TEMP%\\\\\"",
+        {&StubSettings::contentAddress, L"%TEMP%\\", L" /contentAddress=\"%TEMP%\\\\\"",
          L"/contentAddress=%TEMP%\\"},
-        {&InstallerSettings::contentAddress, L"C:\\a b\\c", L" /contentAddress=\"C:\\a b\\c\"",
+        {&StubSettings::contentAddress, L"C:\\a b\\c", L" /contentAddress=\"C:\\a b\\c\"",
          L"/contentAddress=C:\\a b\\c"},
         // Rows without quotes of their own are quoted whole only when needed.
-        {&InstallerSettings::partnerId, L"C:\\x\\", L" /partnerId=C:\\x\\", L"/partnerId=C:\\x\\"},
-        {&InstallerSettings::partnerId, L"1 /S", L" \"/partnerId=1 /S\"", L"/partnerId=1 /S"},
-        {&InstallerSettings::vid, L"7\t/S", L" \"/vid=7\t/S\"", L"/vid=7\t/S"},
-        {&InstallerSettings::contentType, L"3\"", L" \"/contentType=3\\\"\"", L"/contentType=3\""},
+        {&StubSettings::partnerId, L"C:\\x\\", L" /partnerId=C:\\x\\", L"/partnerId=C:\\x\\"},
+        {&StubSettings::partnerId, L"1 /S", L" \"/partnerId=1 /S\"", L"/partnerId=1 /S"},
+        {&StubSettings::vid, L"7\t/S", L" \"/vid=7\t/S\"", L"/vid=7\t/S"},
+        {&StubSettings::contentType, L"3\"", L" \"/contentType=3\\\"\"", L"/contentType=3\""},
     };
     for (const auto& c : cases) {
-        InstallerSettings input = settings();
+        StubSettings input = settings();
         input.*c.field = c.value;
         const std::optional<std::wstring> text = installerParameters(input);
         EXPECT_EQ(text, std::wstring(c.text)) << c.value;
@@ -149,14 +149,14 @@ TEST(InstallerParametersTest, EachValueArrivesAsOneArgumentWithExactlyItsCharact
             << c.value;
     }
 
-    InstallerSettings extra = settings();
+    StubSettings extra = settings();
     extra.payload = {{"ap", "a%22%20/D=C:%5Cevil%20%22b"}, {"k /S \"", "v"}};
     EXPECT_EQ(argumentsOf(*installerParameters(extra)),
               (std::vector<std::wstring>{L"/ap=a\" /D=C:\\evil \"b", L"/k /S \"=v"}));
 }
 
 TEST(InstallerParametersTest, VaultOPassesOnlyItsCampaignId) {
-    InstallerSettings vaulto = settings(kVaultOProductId);
+    StubSettings vaulto = settings(kVaultOProductId);
     vaulto.partnerId = L"12";
     vaulto.silentMode = true;
     vaulto.payload = {{"PidVaulto", "abc"}, {"other", "1"}};

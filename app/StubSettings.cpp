@@ -1,0 +1,22 @@
+#include "app/StubSettings.h"
+
+#include <boost/algorithm/string/case_conv.hpp>
+#include <locale>
+#include <stdexcept>
+#include <utility>
+
+StubSettings StubSettings::read(std::string productKey, PayloadInfo payload) {
+    StubSettings settings;
+    settings.payload = std::move(payload);
+    settings.vid = takeSetting(settings.payload, "vid");
+    settings.partnerId = takeSetting(settings.payload, "partnerId");
+    settings.contentType = takeSetting(settings.payload, "contentType");
+    settings.contentAddress = takeSetting(settings.payload, "contentAddress");
+    settings.offerUrl = takeSetting(settings.payload, "offerUrl");
+    settings.silentMode = takeSetting(settings.payload, "silentMode") == L"true";
+    settings.productKey = std::move(productKey);
+    boost::algorithm::to_lower(settings.productKey, std::locale::classic());
+    settings.productId = productIdFromKey(settings.productKey);
+    if (settings.productId == 0) throw std::runtime_error("Invalid installer!");
+    return settings;
+}
