@@ -5,12 +5,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <iterator>
@@ -368,48 +366,6 @@ TEST_F(SetupEndToEnd, ClosingMidDownloadAsksAndObeysTheAnswer) {
     }
 }
 
-// The progress window's bar has a filled part: the only strongly coloured
-// pixels of the window, whose text and trough are grey.
-bool showsProgress(const e2e::WindowImage& window) {
-    int coloured = 0;
-    for (int y = 0; y < window.height; ++y) {
-        for (int x = 0; x < window.width; ++x) {
-            const unsigned pixel = window.pixel(x, y);
-            const unsigned channels[] = {pixel >> 16, (pixel >> 8) & 0xff, pixel & 0xff};
-            const auto [least, most] =
-                std::minmax_element(std::begin(channels), std::end(channels));
-            if (*most - *least >= 64) ++coloured;
-        }
-    }
-    return coloured >= 20;  // a few columns of the bar
-}
-
-// Until GTK has painted a new window, the screen shows there whatever was
-// beneath it. A painted box has its own background all round its edge and
-// text on it.
-bool isDrawn(const e2e::WindowImage& window) {
-    if (window.width < 3 || window.height < 3) return false;
-    const unsigned background = window.pixel(0, 0);
-    for (int x = 0; x < window.width; ++x) {
-        if (window.pixel(x, 0) != background || window.pixel(x, window.height - 1) != background)
-            return false;
-    }
-    for (int y = 0; y < window.height; ++y) {
-        if (window.pixel(0, y) != background || window.pixel(window.width - 1, y) != background)
-            return false;
-    }
-    const auto brightness = [](unsigned pixel) {
-        return static_cast<int>((pixel >> 16) + ((pixel >> 8) & 0xff) + (pixel & 0xff)) / 3;
-    };
-    for (int y = 1; y < window.height - 1; ++y) {
-        for (int x = 1; x < window.width - 1; ++x) {
-            if (std::abs(brightness(window.pixel(x, y)) - brightness(background)) >= 100)
-                return true;
-        }
-    }
-    return false;
-}
-
 // The same question from the GTK window under a private X display, closed
 // through the window manager. The screenshots stay in the build tree.
 TEST_F(SetupEndToEnd, ClosingTheWindowMidDownloadAsksAndObeysTheAnswer) {
@@ -429,17 +385,14 @@ TEST_F(SetupEndToEnd, ClosingTheWindowMidDownloadAsksAndObeysTheAnswer) {
         e2e::TerminalRun run(machine.command(stub, env));
         const std::string main = x.window(caption);
         ASSERT_FALSE(main.empty()) << run.output();
-        ASSERT_TRUE(testsupport::waitFor([&] { return showsProgress(x.capture(main)); }, 30s))
-            << "the bar never filled\n"
-            << run.output();
+        ASSERT_TRUE(x.showsProgress(main)) << "the bar never filled\n" << run.output();
         const std::string tag = confirm ? "yes" : "no";
         x.screenshot(shots + "/" + tag + "-window.png");
 
         x.close(main);
         const std::string box = x.window(question);
         ASSERT_FALSE(box.empty()) << run.output();
-        ASSERT_TRUE(testsupport::waitFor([&] { return isDrawn(x.capture(box)); }, 10s))
-            << run.output();
+        ASSERT_TRUE(x.drawn(box)) << "the question was never painted\n" << run.output();
         x.screenshot(shots + "/" + tag + "-confirmation.png");
         // The first button, Yes, is the default; Tab moves to "No, continue".
         x.keys(box, confirm ? Args{"Return"} : Args{"Tab", "Return"});

@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
-#include <sstream>
 #include <stdexcept>
 
 #include "support/WaitFor.h"
@@ -304,33 +303,10 @@ void XSession::screenshot(const std::string& file) const {
     if (result.exitCode != 0) throw std::runtime_error("no screenshot: " + result.err);
 }
 
-WindowImage XSession::capture(const std::string& id) const {
-    const auto result = run({"capture", id});
-    // A binary PPM: "P6", width, height and the largest value (255), then the pixels.
-    std::istringstream ppm(result.out);
-    std::string magic;
-    int width = 0;
-    int height = 0;
-    int largest = 0;
-    ppm >> magic >> width >> height >> largest;
-    ppm.get();  // the one white space before the pixels
-    WindowImage image;
-    const auto size = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3;
-    if (result.exitCode != 0 || magic != "P6" || largest != 255 || width <= 0 || height <= 0 ||
-        result.out.size() - static_cast<std::size_t>(ppm.tellg()) != size) {
-        return image;
-    }
-    image.width = width;
-    image.height = height;
-    image.rgb.assign(result.out.end() - static_cast<std::ptrdiff_t>(size), result.out.end());
-    return image;
+bool XSession::showsProgress(const std::string& id) const {
+    return run({"shows-progress", id}).exitCode == 0;
 }
 
-unsigned WindowImage::pixel(int x, int y) const {
-    const std::size_t at = (static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
-                            static_cast<std::size_t>(x)) *
-                           3;
-    return (unsigned{rgb[at]} << 16) | (unsigned{rgb[at + 1]} << 8) | unsigned{rgb[at + 2]};
-}
+bool XSession::drawn(const std::string& id) const { return run({"drawn", id}).exitCode == 0; }
 
 }  // namespace e2e

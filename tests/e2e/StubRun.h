@@ -77,16 +77,6 @@ private:
     std::string m_output;
 };
 
-// A window's pixels as the screen showed them.
-struct WindowImage {
-    int width = 0;
-    int height = 0;
-    std::vector<unsigned char> rgb;  // row by row, three bytes a pixel
-
-    // The pixel's red, green and blue as one number (0xRRGGBB).
-    unsigned pixel(int x, int y) const;
-};
-
 // A private X display (Xvfb with openbox, from tests/gui/xsession.sh) for
 // driving the GTK window as a user's mouse and keyboard do. The display ends
 // with this object, or with the test process if that dies first.
@@ -112,8 +102,12 @@ public:
     void keys(const std::string& id, const std::vector<std::string>& keys) const;
     // The whole screen as an image file (PNG by its extension).
     void screenshot(const std::string& file) const;
-    // The window's pixels now; empty when it cannot be read (gone meanwhile).
-    WindowImage capture(const std::string& id) const;
+    // Whether the window shows the filled part of a progress bar, waiting up
+    // to 30 s for it.
+    bool showsProgress(const std::string& id) const;
+    // Whether the window has been painted, waiting up to 10 s for it: until
+    // then the screen shows there whatever was beneath it.
+    bool drawn(const std::string& id) const;
 
 private:
     testsupport::ProcessResult run(const std::vector<std::string>& arguments) const;

@@ -3,8 +3,8 @@
 # (GTK, or Win32 under wine) from outside, and the few window operations they
 # need.
 #
-# Sourced: defines start_xsession, find_window, window, gone, ended and
-# screenshot;
+# Sourced: defines start_xsession, find_window, window, gone, ended,
+# screenshot, capture, shows_progress, drawn and changed;
 # start_xsession OUT exports DISPLAY and ends the session when the sourcing
 # shell exits (add your own background pids to `pids` to have them ended too).
 #
@@ -16,9 +16,11 @@
 #   xsession.sh close ID       asks the window manager to close the window
 #   xsession.sh keys ID KEY... activates the window and presses the keys
 #   xsession.sh shot FILE      screenshot of the whole screen
-#   xsession.sh capture ID     the window's pixels as the screen shows them, as
-#                              a binary PPM on standard output
+#   xsession.sh shows-progress ID  succeeds once the window shows the filled
+#                              part of a progress bar (waits)
+#   xsession.sh drawn ID       succeeds once the window has been painted (waits)
 
+xsession_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 pids=()
 xsession_cleanup() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
@@ -116,6 +118,41 @@ ended() {
 
 screenshot() { import -window root "$1"; }
 
+# The window's pixels as the screen shows them, as a binary PPM.
+capture() { import -window "$1" -depth 8 ppm:- 2>/dev/null; }
+
+# Waits up to $3 tenths of a second for window_pixels.py to say $2 of the
+# window $1.
+until_pixels() {
+    for _ in $(seq "$3"); do
+        capture "$1" | python3 "$xsession_dir/window_pixels.py" "$2" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# Waits up to 30 s for the window $1 to show the filled part of a progress bar.
+shows_progress() { until_pixels "$1" progress 300; }
+
+# Waits up to 10 s for the window $1 to be painted: until then the screen
+# shows there whatever was beneath it.
+drawn() { until_pixels "$1" drawn 100; }
+
+# Waits up to 10 s for the window $1 to look other than the capture in file $2.
+changed() {
+    local now
+    now=$(mktemp)
+    for _ in $(seq 100); do
+        if capture "$1" >"$now" && [ -s "$now" ] && ! cmp -s "$now" "$2"; then
+            rm -f "$now"
+            return 0
+        fi
+        sleep 0.1
+    done
+    rm -f "$now"
+    return 1
+}
+
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
     set -euo pipefail
     command=$1
@@ -139,7 +176,8 @@ if [ "${BASH_SOURCE[0]}" = "$0" ]; then
             xdotool windowactivate --sync "$id" key "$@"
             ;;
         shot) screenshot "$1" ;;
-        capture) import -window "$1" -depth 8 ppm:- ;;
+        shows-progress) shows_progress "$1" ;;
+        drawn) drawn "$1" ;;
         *) echo "usage: see the top of $0" >&2; exit 2 ;;
     esac
 fi
