@@ -186,6 +186,19 @@ def link_connections(stats_log, since):
     return sorted(conns, key=lambda c: c["opened"])
 
 
+def closed_connections(servers, stats_log, since, accepted_before):
+    """The link's connections opened since `since`, once every one it accepted
+    since then has closed and been logged (it logs a connection as it closes)."""
+    deadline = time.monotonic() + 10
+    while True:
+        conns = link_connections(stats_log, since)
+        if len(conns) >= servers.proxy_accepts("d") - accepted_before:
+            return conns
+        if time.monotonic() > deadline:
+            sys.exit("launch: the link never logged the run's connections")
+        time.sleep(0.05)
+
+
 def phases(events, conns, first_instruction):
     """Where one traced run's time went, in seconds."""
     start = events[0][0]
@@ -247,17 +260,16 @@ def main():
             for rep in range(args.reps):
                 log("%d MiB, repetition %d of %d" % (size, rep + 1, args.reps))
                 trace = os.path.join(work, "trace-%dM-%d.txt" % (size, rep))
-                since = time.time()
+                since, accepted = time.time(), servers.proxy_accepts("d")
                 _, first_instruction = run_stub(stub, work, trace)
-                time.sleep(0.5)  # the link writes a connection's stats when it closes
-                rows["traced"].append(phases(trace_events(trace, args.port),
-                                             link_connections(stats_log, since), first_instruction))
-                since = time.time()
+                conns = closed_connections(servers, stats_log, since, accepted)
+                rows["traced"].append(phases(trace_events(trace, args.port), conns,
+                                             first_instruction))
+                since, accepted = time.time(), servers.proxy_accepts("d")
                 started, first_instruction = run_stub(stub, work)
-                time.sleep(0.5)
+                conns = closed_connections(servers, stats_log, since, accepted)
                 rows["plain"].append(first_instruction - started)
-                rows["plain start-up"].append(
-                    link_connections(stats_log, since)[0]["opened"] - started)
+                rows["plain start-up"].append(conns[0]["opened"] - started)
                 out = os.path.join(work, "curl.out")
                 started = time.time()
                 subprocess.run(["curl", "-sS", "--fail", "--cacert", ca, "-o", out, url], check=True)
