@@ -589,9 +589,12 @@ TEST_F(SetupEndToEnd, AnnouncedDigestMustMatchTheInstaller) {
     std::string changedContent = testsupport::readFile(original);
     changedContent[changedContent.size() - 2] ^= 0x01;  // in the padding: still runs
     const std::string changed = machine.sandbox().writeFile("changed", changedContent);
-    const auto repr = [](const std::string& algorithm, const std::string& file) {
-        return "Repr-Digest: " + algorithm + "=:" +
+    const auto member = [](const std::string& algorithm, const std::string& file) {
+        return algorithm + "=:" +
                testsupport::base64Digest(algorithm == "sha-512" ? "sha512" : "sha256", file) + ":";
+    };
+    const auto repr = [&](const std::string& algorithm, const std::string& file) {
+        return "Repr-Digest: " + member(algorithm, file);
     };
     const std::string mismatchBox = "Download Error (system code: 2002). " + kClosing;
     const struct {
@@ -631,6 +634,19 @@ TEST_F(SetupEndToEnd, AnnouncedDigestMustMatchTheInstaller) {
          {FaultRule().file(original).header("Repr-Digest: md5=:AAAAAAAAAAAAAAAAAAAAAA==:")},
          "",
          "digest not used: Repr-Digest: algorithm md5 is not one we check"},
+        // No file has two digests of one algorithm: whichever comes first.
+        {"two sha-256 values in one field, the right one first",
+         {FaultRule().file(original).header(repr("sha-256", original) + ", " +
+                                            member("sha-256", changed))},
+         mismatchBox,
+         "its sha-256 digest is "},
+        {"two sha-256 values on two lines, the right one last",
+         {FaultRule()
+              .file(original)
+              .header(repr("sha-256", changed))
+              .header(repr("sha-256", original))},
+         mismatchBox,
+         "its sha-256 digest is "},
     };
     const std::string stub = machine.stampedStub({"vid=1"});
     for (const auto& c : cases) {
