@@ -63,6 +63,40 @@ std::optional<std::string> statusCode(const std::string& line) {
     return tokens[1];
 }
 
+// The field line a folded line continues: the last line received, unless
+// that was no field line (a status line, the end of a block, nothing yet).
+std::optional<std::string> continuedFieldLine(const std::vector<ResponseHeader>& headers) {
+    if (headers.empty() || headers.back().kind == HK_Status) {
+        return std::nullopt;
+    }
+    const ResponseHeader& last = headers.back();
+    if (last.kind == HK_Other) {
+        if (last.value.empty()) return std::nullopt;
+        return last.value;
+    }
+    for (const NamedHeader& named : kNamedHeaders) {
+        if (named.kind == last.kind) return std::string(named.name) + ": " + last.value;
+    }
+    return std::nullopt;
+}
+
+// Whether the response being read (the lines after the last status line)
+// already announced a length other than `length`.
+bool contradictsEarlierLength(const std::vector<ResponseHeader>& headers, std::int64_t length) {
+    for (auto header = headers.rbegin(); header != headers.rend() && header->kind != HK_Status;
+         ++header) {
+        if (header->kind == HK_ContentLength && parseContentLength(header->value) != length) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::size_t refuseAnswer(DownloaderUserPData& record) {
+    record.malformedHeader = true;
+    return 0;
+}
+
 }  // namespace
 
 void DownloaderUserPData::startRequest() {
@@ -75,13 +109,13 @@ void DownloaderUserPData::startRequest() {
 }
 
 std::optional<HeaderField> splitHeaderField(const std::string& line) {
-    const std::size_t colon = line.find(':');
-    if (colon == std::string::npos || colon == 0 ||
-        !std::all_of(line.begin(), line.begin() + static_cast<std::ptrdiff_t>(colon),
-                     isTokenCharacter)) {
+    const auto nameEnd = std::find_if_not(line.begin(), line.end(), isTokenCharacter);
+    const auto colon = std::find_if_not(nameEnd, line.end(), isBlank);
+    if (nameEnd == line.begin() || colon == line.end() || *colon != ':') {
         return std::nullopt;
     }
-    return HeaderField{line.substr(0, colon), withoutSurroundingBlanks(line.substr(colon + 1))};
+    return HeaderField{std::string(line.begin(), nameEnd),
+                       withoutSurroundingBlanks(std::string(colon + 1, line.end()))};
 }
 
 std::optional<std::int64_t> parseContentLength(const std::string& value) {
@@ -140,12 +174,32 @@ std::size_t headerCallback(char* data, std::size_t size, std::size_t count, void
         std::string line(data, total);
         line.erase(std::remove(line.begin(), line.end(), '\r'), line.end());
         line.erase(std::remove(line.begin(), line.end(), '\n'), line.end());
-        if (record.headerBytes > kMaxHeaderBytes || !isWellFormedHeaderLine(line)) {
-            record.malformedHeader = true;
-            return 0;
+        if (record.headerBytes > kMaxHeaderBytes) {
+            return refuseAnswer(record);
+        }
+        if (!line.empty() && isBlank(line.front())) {
+            // A folded line (obs-fold). libcurl hands it over as a line of
+            // its own; RFC 9112 has a user agent replace the fold with a
+            // blank and read the field it continues.
+            std::optional<std::string> continued = continuedFieldLine(record.headers);
+            if (!continued) {
+                return refuseAnswer(record);
+            }
+            line = *continued + ' ' + withoutSurroundingBlanks(line);
+            record.headers.pop_back();
+            // The list changed without growing: the body's checks on it
+            // must run again.
+            record.checkedHeaderCount = 0;
+        }
+        if (!isWellFormedHeaderLine(line)) {
+            return refuseAnswer(record);
         }
 
         ResponseHeader header = parseHeaderLine(std::move(line));
+        if (header.kind == HK_ContentLength &&
+            contradictsEarlierLength(record.headers, *parseContentLength(header.value))) {
+            return refuseAnswer(record);
+        }
         record.headers.push_back(header);
         if (header.kind == HK_Status) {
             record.statusHeader = std::move(header);

@@ -81,7 +81,9 @@ struct HeaderField {
 };
 
 // The field of a "name: value" line whose name is a token (no blank, no
-// separator) directly followed by the colon; empty for anything else.
+// separator); empty for anything else. Blanks between the name and the colon
+// are dropped: RFC 9112 forbids a server to send them but has a proxy remove
+// them, so the line names that field and is checked as it.
 std::optional<HeaderField> splitHeaderField(const std::string& line);
 
 // The one reading of a Content-Length value: decimal digits only, nothing
@@ -103,11 +105,16 @@ ResponseHeader parseHeaderLine(std::string line);
 
 // libcurl's CURLOPT_HEADERFUNCTION; CURLOPT_HEADERDATA must be the request's
 // DownloaderUserPData*. Appends the parsed line to `headers` (never clears
-// it) and lifts out the status and Content-Length. Returns size * count, or 0
-// (which aborts the transfer with CURLE_WRITE_ERROR) when the line is not
-// well formed, the request's header lines exceed kMaxHeaderBytes, or the line
-// cannot be stored: a response with a line we cannot read may hide the header
-// that would have refused it. The first two set malformedHeader.
+// it) and lifts out the status and Content-Length. A folded line (one that
+// starts with a blank or tab) continues the field line before it: the two
+// are read as one line joined by a blank, which replaces that last entry.
+// Returns size * count, or 0 (which aborts the transfer with
+// CURLE_WRITE_ERROR) when the line is not well formed (a folded line with no
+// field line before it included), when it gives the response a second
+// Content-Length of another value, when the request's header lines exceed
+// kMaxHeaderBytes, or when the line cannot be stored: a response with a line
+// we cannot read may hide the header that would have refused it. All but the
+// last set malformedHeader.
 std::size_t headerCallback(char* data, std::size_t size, std::size_t count, void* userData);
 
 // True when `statusHeader` is the partial-content answer a ranged request

@@ -87,7 +87,7 @@ RequestOptions commonOptions(const std::string& url, const std::vector<std::stri
 
 std::int32_t sendRequest(const std::string& url, const std::vector<std::string>& extraHeaders,
                          ProxySettings proxy, std::ostream& bodyStream, std::string& errorText,
-                         bool headerOnly, const RequestControl& control) {
+                         bool headerOnly, const RequestControl& control, int* answerStatus) {
     DownloaderUserPData record;
     BoundedBody body;
     body.stream = &bodyStream;
@@ -98,7 +98,9 @@ std::int32_t sendRequest(const std::string& url, const std::vector<std::string>&
     options.bodyCallback = &writeBoundedBody;
     options.bodyData = &body;
     const CURLcode result = perform(options, record, &body, errorText);
-    if (result == CURLE_OK && finalStatus(record.headers) >= kFirstErrorStatus) {
+    const int status = result == CURLE_OK ? finalStatus(record.headers) : 0;
+    if (answerStatus != nullptr) *answerStatus = status;
+    if (status >= kFirstErrorStatus) {
         errorText = "the answer's status is " + record.statusHeader.value;
         return CURLE_HTTP_RETURNED_ERROR;
     }

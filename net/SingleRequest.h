@@ -37,9 +37,12 @@ inline constexpr long kSendRequestTimeoutSeconds = 15;
 // only when proxy.mode is 2 and proxy.host is not empty; otherwise the
 // request goes out directly, whatever the environment's proxy variables say.
 // Connection time-out 15 s, the whole exchange kSendRequestTimeoutSeconds.
+// When `answerStatus` is given it receives the status of the final answer, 0
+// when none arrived whole, for a caller that judges the answer itself.
 std::int32_t sendRequest(const std::string& url, const std::vector<std::string>& extraHeaders,
                          ProxySettings proxy, std::ostream& bodyStream, std::string& errorText,
-                         bool headerOnly, const RequestControl& control = RequestControl());
+                         bool headerOnly, const RequestControl& control = RequestControl(),
+                         int* answerStatus = nullptr);
 
 // A header-only request (HEAD) on the calling thread, following up to 5
 // redirects (a sixth gives 47). Same header lines and proxy rule as

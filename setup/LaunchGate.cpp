@@ -1,6 +1,7 @@
 #include "setup/LaunchGate.h"
 
 #include <boost/filesystem/operations.hpp>
+#include <map>
 
 #include "downloader/DownloaderLog.h"
 #include "downloader/ResumeState.h"
@@ -27,29 +28,37 @@ LaunchGateResult refuse(const LaunchGateInput& input,
     return {nullptr, std::move(boxText)};
 }
 
-// Empty when the file has the announced digest (or none was announced);
+// Empty when the file has every announced digest (or none was announced);
 // otherwise the cause. Nothing at all when stopped.
 std::optional<std::string> digestMismatch(const LaunchGateInput& input,
                                           const platform::ReadOnlyFile& installer) {
     for (const std::string& note : input.source.digest.ignored) {
         DownloaderLog::line("digest not used: " + note);
     }
-    const std::optional<AnnouncedDigest>& announced = input.source.digest.digest;
-    if (!announced) return std::string();
-    std::string error;
-    const std::optional<std::vector<unsigned char>> actual =
-        fileDigest(installer, announced->algorithm, input.stopFlag, error);
-    if (!actual) {
-        if (stopped(input)) return std::nullopt;
-        return error;
+    // One pass over the file per algorithm, however many values name it.
+    std::map<DigestAlgorithm, std::vector<unsigned char>> actual;
+    for (const AnnouncedDigest& announced : input.source.digest.digests) {
+        auto computed = actual.find(announced.algorithm);
+        if (computed == actual.end()) {
+            std::string error;
+            std::optional<std::vector<unsigned char>> digest =
+                fileDigest(installer, announced.algorithm, input.stopFlag, error);
+            if (!digest) {
+                if (stopped(input)) return std::nullopt;
+                return error;
+            }
+            computed = actual.emplace(announced.algorithm, std::move(*digest)).first;
+        }
+        if (computed->second != announced.value) {
+            return "its " + std::string(digestAlgorithmName(announced.algorithm)) + " digest is " +
+                   toHex(computed->second) + ", the server announced " + toHex(announced.value);
+        }
     }
-    const std::string name = digestAlgorithmName(announced->algorithm);
-    if (*actual != announced->value) {
-        return "its " + name + " digest is " + toHex(*actual) + ", the server announced " +
-               toHex(announced->value);
+    for (const auto& [algorithm, digest] : actual) {
+        DownloaderLog::line("installer verified: its " +
+                            std::string(digestAlgorithmName(algorithm)) +
+                            " digest is the announced " + toHex(digest));
     }
-    DownloaderLog::line("installer verified: its " + name + " digest is the announced " +
-                        toHex(*actual));
     return std::string();
 }
 

@@ -34,6 +34,7 @@ constexpr ProductId kReelBoxProductId = 3;
 // The installed "Reel Box" opens a web address only when told so.
 constexpr const wchar_t kWebContentType[] = L"10";
 constexpr const wchar_t kWebContentPrefix[] = L"-turl ";
+constexpr int kProxyAuthenticationRequired = 407;
 
 // The launch's result changes nothing for the user; it is only written down.
 void logShellOpen(const std::wstring& file, const platform::ShellOpenResult& result) {
@@ -120,15 +121,23 @@ ProxySettings SetupFlow::chooseProxy(const std::atomic<bool>& stopFlag) const {
         candidate.host = text.substr(0, colon);
         candidate.port = colon == std::string::npos ? std::string() : text.substr(colon + 1);
         // The body only shows that the proxy carries requests; sendRequest
-        // keeps its first few KiB and fails a refusal such as a 407.
+        // keeps its first few KiB.
         std::ostringstream body;
         std::string errorText;
         RequestControl control;
         control.stopFlag = &stopFlag;
-        if (sendRequest(m_config.probeUrl, {}, candidate, body, errorText, false, control) ==
-            CURLE_OK) {
+        int status = 0;
+        const std::int32_t result =
+            sendRequest(m_config.probeUrl, {}, candidate, body, errorText, false, control, &status);
+        // A proxy that answers carries requests, even when it blocks the
+        // probe's site (403) or cannot reach it (5xx): the installer's host
+        // is another. Only a 407 (credentials it did not get) or no whole
+        // answer at all (no connection, a time-out) means it cannot be used.
+        if (result == CURLE_OK ||
+            (result == CURLE_HTTP_RETURNED_ERROR && status != kProxyAuthenticationRequired)) {
             return candidate;
         }
+        DownloaderLog::line("the proxy " + text + " is not used: " + errorText);
     } catch (...) {
         // The proxy is an optimisation of the user's setup; without it the
         // download still goes out directly.

@@ -148,7 +148,8 @@ std::optional<DigestAlgorithm> algorithmNamed(const std::string& name) {
     return std::nullopt;
 }
 
-// Keeps the strongest usable digest of a field's members, noting the rest.
+// Keeps a member's digest when it is usable (each value once), noting it
+// otherwise.
 void consider(const std::string& field, const std::string& algorithmText,
               const std::optional<std::vector<unsigned char>>& value, DigestAnnouncement& result) {
     const std::optional<DigestAlgorithm> algorithm = algorithmNamed(lower(algorithmText));
@@ -161,9 +162,11 @@ void consider(const std::string& field, const std::string& algorithmText,
                                  " value is not a digest of that algorithm");
         return;
     }
-    if (!result.digest || *algorithm == DigestAlgorithm::Sha512) {
-        result.digest = AnnouncedDigest{*algorithm, *value};
-    }
+    const bool known = std::any_of(
+        result.digests.begin(), result.digests.end(), [&](const AnnouncedDigest& digest) {
+            return digest.algorithm == *algorithm && digest.value == *value;
+        });
+    if (!known) result.digests.push_back(AnnouncedDigest{*algorithm, *value});
 }
 
 void readReprDigest(const std::string& value, DigestAnnouncement& result) {
@@ -227,7 +230,7 @@ DigestAnnouncement announcedDigest(const std::vector<ResponseHeader>& headers) {
     }
     // The older field counts only where the newer one gave nothing usable.
     if (const auto legacy = fields.find("digest"); legacy != fields.end()) {
-        if (result.digest) {
+        if (!result.digests.empty()) {
             result.ignored.emplace_back("Digest: Repr-Digest is used instead");
         } else {
             readLegacyDigest(legacy->second, result);

@@ -19,19 +19,22 @@ struct AnnouncedDigest {
 };
 
 struct DigestAnnouncement {
-    // The digest the file must have; none when nothing usable was announced.
-    std::optional<AnnouncedDigest> digest;
+    // Every usable digest announced, each value once: the file must have all
+    // of them, so an answer that names two values of one algorithm fits no
+    // file. Empty when nothing usable was announced.
+    std::vector<AnnouncedDigest> digests;
     // One line per value that was not used and why, for the diagnostic log.
     std::vector<std::string> ignored;
 };
 
-// The digest announced by the final answer of a redirect chain (the lines
+// The digests announced by the final answer of a redirect chain (the lines
 // after the last status line): Repr-Digest, a dictionary of byte sequences
-// ("sha-256=:<base64>:"), or else the older Digest ("SHA-256=<base64>").
-// sha-512 is taken before sha-256. A digest of another algorithm, a value of
-// the wrong length and a field that does not parse are ignored and named in
-// `ignored`; they are never taken as a digest the file has to match, nor as a
-// reason to refuse it. A redirect's own digest describes the redirect.
+// ("sha-256=:<base64>:"), or else the older Digest ("SHA-256=<base64>"),
+// every sha-256 and sha-512 value of it. A digest of another algorithm, a
+// value of the wrong length and a field that does not parse are ignored and
+// named in `ignored`; they are never taken as a digest the file has to match,
+// nor as a reason to refuse it. A redirect's own digest describes the
+// redirect.
 DigestAnnouncement announcedDigest(const std::vector<ResponseHeader>& headers);
 
 // A digest given on a command line: "<algorithm>:<value>", the algorithm

@@ -47,6 +47,12 @@ TEST(FetchTool, ExitStatusTellsHowTheDownloadEnded) {
     fault.setScenario(
         misannounced,
         {FaultRule().ranged(2 * P + 100).header("Repr-Digest: sha-256=:" + otherSha256 + ":")});
+    // ... or two that no file can both have, the right one first.
+    const std::string contradicting = FaultServer::uniqueId("fetchDigests");
+    fault.setScenario(contradicting, {FaultRule()
+                                          .ranged(2 * P + 100)
+                                          .header("Repr-Digest: sha-256=:" + sha256 +
+                                                  ":, sha-256=:" + otherSha256 + ":")});
     struct Case {
         const char* name;
         std::vector<std::string> urls;
@@ -70,6 +76,7 @@ TEST(FetchTool, ExitStatusTellsHowTheDownloadEnded) {
          22,
          {"--digest", "sha-256:" + otherSha256}},
         {"another digest announced", {fault.url(misannounced)}, 22},
+        {"two digests announced", {fault.url(contradicting)}, 22},
         {"a digest that is none",
          {servers.fileUrl(testsupport::Endpoint::Https, file)},
          64,

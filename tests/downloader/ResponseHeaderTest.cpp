@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "downloader/ResponseHeader.h"
@@ -67,8 +68,7 @@ TEST(ResponseHeaderTest, ClassifiesLinesThroughTheCallback) {
 // the callback aborts the transfer instead of skipping it.
 TEST(ResponseHeaderTest, MalformedLinesAbortTheRequest) {
     const char* const lines[] = {
-        "Content-Range : bytes 0-99/100\r\n",
-        "Content-Length : 5\r\n",
+        // A continuation with no field line before it to continue.
         " folded: continuation\r\n",
         "\tContent-Length: 5\r\n",
         "no colon at all\r\n",
@@ -93,6 +93,65 @@ TEST(ResponseHeaderTest, MalformedLinesAbortTheRequest) {
         EXPECT_EQ(headerCallback(raw.data(), 1, raw.size(), &record), 0u) << line;
         EXPECT_TRUE(record.malformedHeader) << line;
         EXPECT_TRUE(record.headers.empty()) << line;
+    }
+}
+
+// Sloppy lines are read as the field they name: a blank before the colon is
+// dropped, a folded line joins the field it continues with one blank. What
+// is then ambiguous in a field that decides acceptance is refused.
+TEST(ResponseHeaderTest, SloppyLinesAreReadAsTheFieldTheyName) {
+    using Fields = std::vector<std::pair<HeaderKind, std::string>>;
+    const struct {
+        const char* name;
+        std::vector<std::string> lines;  // after "HTTP/1.1 200 OK"
+        bool refused;
+        Fields fields;  // the list after the status line, when not refused
+        std::int32_t contentSize;
+    } cases[] = {
+        {"blank before the colon", {"X-Foo : bar\r\n"}, false, {{HK_Other, "X-Foo : bar"}}, 0},
+        {"tab before the colon of a length",
+         {"Content-Length\t: 5\r\n"},
+         false,
+         {{HK_ContentLength, "5"}},
+         5},
+        {"folded onto three lines",
+         {"X-Fold: one\r\n", "  two\r\n", "\tthree \r\n"},
+         false,
+         {{HK_Other, "X-Fold: one two three"}},
+         0},
+        {"folded named field",
+         {"Last-Modified: Wed, 21 Oct 2015\r\n", " 07:28:00 GMT\r\n"},
+         false,
+         {{HK_LastModified, "Wed, 21 Oct 2015 07:28:00 GMT"}},
+         0},
+        {"the same length twice",
+         {"Content-Length: 5\r\n", "Content-Length : 005\r\n"},
+         false,
+         {{HK_ContentLength, "5"}, {HK_ContentLength, "005"}},
+         5},
+        {"two lengths", {"Content-Length: 5\r\n", "Content-Length : 6\r\n"}, true, {}, 0},
+        {"a length folded into two numbers", {"Content-Length: 5\r\n", " 6\r\n"}, true, {}, 0},
+        {"a folded status line", {" Partial Content\r\n"}, true, {}, 0},
+        {"folded after the end of the block", {"X-Foo: bar\r\n", "\r\n", " baz\r\n"}, true, {}, 0},
+        {"blank inside the name", {"Content Length: 5\r\n"}, true, {}, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        DownloaderUserPData record;
+        feed(record, "HTTP/1.1 200 OK\r\n");
+        std::size_t refusals = 0;
+        for (std::string line : c.lines) {
+            refusals += headerCallback(line.data(), 1, line.size(), &record) == 0 ? 1 : 0;
+        }
+        EXPECT_EQ(refusals, c.refused ? 1u : 0u);
+        EXPECT_EQ(record.malformedHeader, c.refused);
+        if (c.refused) continue;
+        Fields fields;
+        for (std::size_t i = 1; i < record.headers.size(); ++i) {
+            fields.emplace_back(record.headers[i].kind, record.headers[i].value);
+        }
+        EXPECT_EQ(fields, c.fields);
+        EXPECT_EQ(record.contentSize, c.contentSize);
     }
 }
 

@@ -527,10 +527,13 @@ TEST_F(SetupEndToEnd, HostileServersAndProxiesNeverGetAWrongInstallerStarted) {
          internalError, 20s},
         {"parts without Content-Range", parts(FaultRule().contentRange("")), "", internalError,
          20s},
-        {"other bytes named by a malformed line",
+        {"other bytes named by a Content-Range with a blank before the colon",
          parts(FaultRule().rangeShift(1000).contentRange(
              "Content-Range : bytes {first}-{last}/{size}")),
          "", internalError, 20s},
+        {"size answered with two lengths",
+         host(scenario({FaultRule().header("Content-Length : 1").ranged(size)})), "",
+         "Download Error (system code: 8). " + kClosing, 20s},
         {"size answered 404", host(scenario({FaultRule().status(404).body("no such file")})), "",
          "Download Error (system code: 404). " + kClosing, 20s},
         {"size answered 503", host(scenario({FaultRule().status(503).body("busy")})), "",
@@ -586,9 +589,12 @@ TEST_F(SetupEndToEnd, AnnouncedDigestMustMatchTheInstaller) {
     std::string changedContent = testsupport::readFile(original);
     changedContent[changedContent.size() - 2] ^= 0x01;  // in the padding: still runs
     const std::string changed = machine.sandbox().writeFile("changed", changedContent);
-    const auto repr = [](const std::string& algorithm, const std::string& file) {
-        return "Repr-Digest: " + algorithm + "=:" +
+    const auto member = [](const std::string& algorithm, const std::string& file) {
+        return algorithm + "=:" +
                testsupport::base64Digest(algorithm == "sha-512" ? "sha512" : "sha256", file) + ":";
+    };
+    const auto repr = [&](const std::string& algorithm, const std::string& file) {
+        return "Repr-Digest: " + member(algorithm, file);
     };
     const std::string mismatchBox = "Download Error (system code: 2002). " + kClosing;
     const struct {
@@ -628,6 +634,19 @@ TEST_F(SetupEndToEnd, AnnouncedDigestMustMatchTheInstaller) {
          {FaultRule().file(original).header("Repr-Digest: md5=:AAAAAAAAAAAAAAAAAAAAAA==:")},
          "",
          "digest not used: Repr-Digest: algorithm md5 is not one we check"},
+        // No file has two digests of one algorithm: whichever comes first.
+        {"two sha-256 values in one field, the right one first",
+         {FaultRule().file(original).header(repr("sha-256", original) + ", " +
+                                            member("sha-256", changed))},
+         mismatchBox,
+         "its sha-256 digest is "},
+        {"two sha-256 values on two lines, the right one last",
+         {FaultRule()
+              .file(original)
+              .header(repr("sha-256", changed))
+              .header(repr("sha-256", original))},
+         mismatchBox,
+         "its sha-256 digest is "},
     };
     const std::string stub = machine.stampedStub({"vid=1"});
     for (const auto& c : cases) {
@@ -653,6 +672,53 @@ TEST_F(SetupEndToEnd, AnnouncedDigestMustMatchTheInstaller) {
             EXPECT_NE(testsupport::readFile(log).find(c.logged), std::string::npos)
                 << testsupport::readFile(log);
         }
+    }
+}
+
+// Sloppy but unambiguous header lines, on the size answer and on every part,
+// are read as the fields they name: the installer starts, and a digest so
+// announced is checked.
+TEST_F(SetupEndToEnd, SloppyHeaderLinesAreReadAsTheFieldsTheyName) {
+    const FaultServer fault(servers);
+    const std::string original =
+        machine.sandbox().writeFile("installer", e2e::fakeInstaller(kInstallerSize));
+    const std::string digest = testsupport::base64Digest("sha256", original);
+    const struct {
+        const char* name;
+        std::vector<std::string> lines;  // on every answer
+        std::string contentRange;        // of the parts; empty: the usual one
+        std::string logged;
+    } cases[] = {
+        {"an unrelated field with a blank before the colon", {"X-Foo : bar"}, "", ""},
+        {"an unrelated field folded over three lines", {"X-Fold: one", "  two", "\tthree"}, "", ""},
+        {"Content-Range with a blank before the colon",
+         {},
+         "Content-Range : bytes {first}-{last}/{size}",
+         ""},
+        {"the digest with a blank before the colon, folded",
+         {"Repr-Digest :", " sha-256=:" + digest + ":"},
+         "",
+         "installer verified: its sha-256 digest is the announced"},
+    };
+    const std::string stub = machine.stampedStub({"vid=1"});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        forgetInstallerRuns();
+        FaultRule answer = FaultRule().file(original);
+        for (const std::string& line : c.lines) answer.header(line);
+        if (!c.contentRange.empty()) answer.contentRange(c.contentRange);
+        const std::string id = FaultServer::uniqueId("sloppy");
+        fault.setScenario(id, {answer});
+        const std::string log = machine.sandbox().file(id + ".log");
+        auto env = environment(servers.faultUrl(true, "/s/" + id + "/file?"));
+        env["WEBSETUP_DOWNLOADER_LOG"] = log;
+        const auto result = machine.run(stub, env);
+        EXPECT_EQ(result.exitCode, 0);
+        ASSERT_EQ(machine.installerRuns().size(), 1u) << result.err;
+        EXPECT_EQ(testsupport::readFile(installedCopy()), testsupport::readFile(original));
+        EXPECT_EQ(result.err.find("Error"), std::string::npos) << result.err;
+        EXPECT_NE(testsupport::readFile(log).find(c.logged), std::string::npos)
+            << testsupport::readFile(log);
     }
 }
 

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "downloader/ContentRange.h"
@@ -27,9 +28,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     (void)contentRangeIs(record.headers, 0, 99, 100);
     (void)finalStatus(record.headers);
-    if (const auto length = finalContentLength(record.headers)) {
-        // Every stored Content-Length passed the well-formed check.
-        if (!parseContentLength(*length)) std::abort();
+    (void)finalContentLength(record.headers);
+    // Every stored Content-Length passed the well-formed check, and within
+    // one response all of them name the same length.
+    std::optional<std::int64_t> length;
+    for (const ResponseHeader& header : record.headers) {
+        if (header.kind == HK_Status) {
+            length.reset();
+        } else if (header.kind == HK_ContentLength) {
+            const std::optional<std::int64_t> value = parseContentLength(header.value);
+            if (!value || (length && *length != *value)) std::abort();
+            length = value;
+        }
     }
     for (const ResponseHeader& header : record.headers) {
         (void)splitHeaderField(header.value);

@@ -447,8 +447,9 @@ TEST_F(SingleRequestTest, SizeComesFromTheFinalResponseOfARedirectChain) {
     }
 }
 
-// Answers that must not be taken: a header line we cannot read, a proxy that
-// refuses, and redirects to another protocol or from HTTPS down to HTTP.
+// Answers that must not be taken: a header line we cannot read or two
+// lengths, a proxy that refuses, and redirects to another protocol or from
+// HTTPS down to HTTP.
 TEST_F(SingleRequestTest, HostileAnswersFailTheRequest) {
     const std::string plainId = scenario({FaultRule().body("plain")});
     const std::string plainUrl = fault.url(plainId, "target");
@@ -459,8 +460,9 @@ TEST_F(SingleRequestTest, HostileAnswersFailTheRequest) {
         std::int32_t sent;     // sendRequest's result
         std::int32_t fetched;  // fetchHeaders's result
     } cases[] = {
-        {"blank before a colon", FaultRule().header("Content-Length : 5").body("12345"), false,
-         CURLE_WEIRD_SERVER_REPLY, CURLE_WEIRD_SERVER_REPLY},
+        {"another length behind a blank before the colon",
+         FaultRule().header("Content-Length : 4").body("12345"), false, CURLE_WEIRD_SERVER_REPLY,
+         CURLE_WEIRD_SERVER_REPLY},
         {"length with trailing text",
          FaultRule().header("Content-Length: 5abc").noContentLength().body("12345"), false,
          CURLE_WEIRD_SERVER_REPLY, CURLE_WEIRD_SERVER_REPLY},

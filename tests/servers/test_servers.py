@@ -304,16 +304,23 @@ def start_nginx(state, certs, ipv6, base_port=0):
 
 # --- tinyproxy ---------------------------------------------------------------
 
+PROXY_REFUSED_MARKER = "refused-by-proxy"
+
+
 def start_tinyproxy(state, connect_ports):
     d = os.path.join(state, "tinyproxy")
     os.makedirs(d, exist_ok=True)
     logfile = os.path.join(d, "tinyproxy.log")
+    # A proxy that blocks some sites (403 "Filtered") yet carries the rest.
+    filter_file = os.path.join(d, "filter")
+    with open(filter_file, "w") as f:
+        f.write(PROXY_REFUSED_MARKER + "\n")
     for attempt in range(8):
         port = free_port(False)
         lines = ["Port %d" % port, "Listen 127.0.0.1", "Timeout 600",
                  'LogFile "%s"' % logfile, "LogLevel Info",
                  'PidFile "%s"' % os.path.join(d, "tinyproxy.pid"), "MaxClients 100",
-                 "Allow 127.0.0.1"]
+                 "Allow 127.0.0.1", 'Filter "%s"' % filter_file, "FilterURLs On"]
         lines += ["ConnectPort %d" % p for p in connect_ports]
         path = os.path.join(d, "tinyproxy.conf")
         with open(path, "w") as f:
@@ -395,6 +402,7 @@ def supervise(state, lifetime, watch_pid, base_port=0):
             "FAULT_HTTPS_PORT": fault.https_port,
             "PROXY_PORT": proxy_port,
             "PROXY_LOG": proxy_log,
+            "PROXY_REFUSED_MARKER": PROXY_REFUSED_MARKER,
             "CLOSED_PORT": closed.getsockname()[1],
             "SUPERVISOR_PID": os.getpid(),
         })

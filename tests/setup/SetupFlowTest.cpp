@@ -97,7 +97,22 @@ std::vector<std::wstring> withoutRunningProgress(const std::vector<std::wstring>
     return kept;
 }
 
-enum class Proxy { None, Working, Dead, Hanging };
+// How the configured proxy answers the connectivity probe. The first three
+// carry the download (tinyproxy), whatever they said to the probe.
+enum class Proxy {
+    None,
+    Working,
+    RefusingTheProbeSite,     // its own 403
+    CannotReachTheProbeSite,  // its own 500
+    DemandingCredentials,     // a 407 to everything
+    Dead,
+    Hanging,
+};
+
+bool carriesTheDownload(Proxy proxy) {
+    return proxy == Proxy::Working || proxy == Proxy::RefusingTheProbeSite ||
+           proxy == Proxy::CannotReachTheProbeSite;
+}
 enum class Size { Ok, NotFound, NoLength, Refused, Hanging };
 enum class Transfer { Completes, FailsMidway, Hanging };
 enum class Stop { Never, BeforeStart, InProbe, InSizeRequest, InTransfer };
@@ -193,23 +208,35 @@ TEST_P(SetupFlowDecisions, ReportsAsTheRowSays) {
     const std::string id = FaultServer::uniqueId("flow");
     fault.setScenario(id, downloadRules(row));
     const std::string probeId = FaultServer::uniqueId("probe");
-    fault.setScenario(probeId, {FaultRule().endless().drip(1, 0.5)});
+    fault.setScenario(probeId, {row.proxy == Proxy::DemandingCredentials
+                                    ? FaultRule().status(407).body("log in first")
+                                    : FaultRule().endless().drip(1, 0.5)});
 
     SetupConfig config;
     config.downloadHost =
         row.size == Size::Refused ? servers.closedUrl() : servers.faultUrl(false, "/s/" + id);
     config.probeUrl = servers.url(Endpoint::Http, "/files/1.bin");
+    const std::string tinyproxy = "http://" + servers.proxy() + "/";
+    // The fault server stands in for a proxy that answers the probe badly.
+    const std::string faultProxy = "http://127.0.0.1:" + servers.value("FAULT_HTTP_PORT") + "/";
     switch (row.proxy) {
         case Proxy::Working:
-            ::setenv("http_proxy", ("http://" + servers.proxy() + "/").c_str(), 1);
+            ::setenv("http_proxy", tinyproxy.c_str(), 1);
+            break;
+        case Proxy::RefusingTheProbeSite:
+            ::setenv("http_proxy", tinyproxy.c_str(), 1);
+            config.probeUrl += "?" + servers.value("PROXY_REFUSED_MARKER");
+            break;
+        case Proxy::CannotReachTheProbeSite:
+            ::setenv("http_proxy", tinyproxy.c_str(), 1);
+            config.probeUrl = servers.closedUrl() + "probe";
             break;
         case Proxy::Dead:
             ::setenv("http_proxy", servers.closedUrl().c_str(), 1);
             break;
+        case Proxy::DemandingCredentials:
         case Proxy::Hanging:
-            // The fault server stands in for a proxy that never finishes the probe.
-            ::setenv("http_proxy",
-                     ("http://127.0.0.1:" + servers.value("FAULT_HTTP_PORT") + "/").c_str(), 1);
+            ::setenv("http_proxy", faultProxy.c_str(), 1);
             config.probeUrl = fault.url(probeId, "probe");
             break;
         case Proxy::None:
@@ -260,7 +287,12 @@ TEST_P(SetupFlowDecisions, ReportsAsTheRowSays) {
         for (const std::string& line : servers.proxyLog(proxyLogStart)) {
             proxied = proxied || line.find("/s/" + id + "/") != std::string::npos;
         }
-        EXPECT_EQ(proxied, row.proxy == Proxy::Working);
+        EXPECT_EQ(proxied, carriesTheDownload(row.proxy));
+        // Asked in absolute form, a request came through the fault server
+        // as a proxy.
+        for (const auto& request : fault.requests(id)) {
+            EXPECT_EQ(request.target.rfind("http", 0), std::string::npos) << request.target;
+        }
     }
 }
 
@@ -279,6 +311,30 @@ std::vector<Row> rows() {
              true},
             {"ThroughAWorkingProxy",
              Proxy::Working,
+             Size::Ok,
+             false,
+             completes,
+             Stop::Never,
+             {kPreparing, kDone},
+             true},
+            {"ProxyRefusingTheProbeSite",
+             Proxy::RefusingTheProbeSite,
+             Size::Ok,
+             false,
+             completes,
+             Stop::Never,
+             {kPreparing, kDone},
+             true},
+            {"ProxyThatCannotReachTheProbeSite",
+             Proxy::CannotReachTheProbeSite,
+             Size::Ok,
+             false,
+             completes,
+             Stop::Never,
+             {kPreparing, kDone},
+             true},
+            {"ProxyDemandingCredentialsIsLeftSilently",
+             Proxy::DemandingCredentials,
              Size::Ok,
              false,
              completes,

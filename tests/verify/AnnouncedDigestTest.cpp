@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "verify/AnnouncedDigest.h"
@@ -14,6 +15,8 @@ namespace {
 const std::string kAbc256 = "ungWv48Bz+pBQUDeXa4iI7ADYaOWF3qctBD/YfIAFa0=";
 const std::string kAbc512 =
     "3a81oZNherrMQXNJriBBMRLm+k6JqX6iCp7u5ktV05ohkpkqJ0/BqDa6PCOj/uu9RU1EI2Q86A4qmslPpUyknw==";
+// A sha-256 value of no file we know: 32 zero bytes.
+const std::string kZero256 = "AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=";
 const std::string kAbc256Hex = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
 
 std::vector<ResponseHeader> answer(const std::vector<std::string>& lines) {
@@ -23,88 +26,83 @@ std::vector<ResponseHeader> answer(const std::vector<std::string>& lines) {
     return headers;
 }
 
-TEST(AnnouncedDigest, TakesTheFinalAnswersUsableDigestAndNamesWhatItIgnores) {
+TEST(AnnouncedDigest, TakesTheFinalAnswersUsableDigestsAndNamesWhatItIgnores) {
+    using Digests = std::vector<std::pair<DigestAlgorithm, std::string>>;  // base64 values
+    const auto sha256 = DigestAlgorithm::Sha256;
+    const auto sha512 = DigestAlgorithm::Sha512;
     const struct {
         const char* name;
         std::vector<std::string> lines;
-        std::optional<DigestAlgorithm> algorithm;  // none: nothing to check
-        std::string base64;
+        Digests digests;  // what the file must have; none: nothing to check
         std::size_t ignored;
     } cases[] = {
         {"sha-256",
          {"HTTP/1.1 200 OK", "Repr-Digest: sha-256=:" + kAbc256 + ":"},
-         DigestAlgorithm::Sha256,
-         kAbc256,
+         {{sha256, kAbc256}},
          0},
-        {"sha-512 before sha-256, parameters and blanks",
+        {"both algorithms, parameters and blanks",
          {"HTTP/1.1 200 OK",
           "Repr-Digest: sha-256=:" + kAbc256 + ":;x=1 ,  sha-512=:" + kAbc512 + ":"},
-         DigestAlgorithm::Sha512,
-         kAbc512,
+         {{sha256, kAbc256}, {sha512, kAbc512}},
          0},
         {"one field over two lines",
          {"HTTP/1.1 200 OK",
           "Repr-Digest: md5=:AAAAAAAAAAAAAAAAAAAAAA==:", "repr-digest: sha-256=:" + kAbc256 + ":"},
-         DigestAlgorithm::Sha256,
-         kAbc256,
+         {{sha256, kAbc256}},
          1},
+        {"the same value twice",
+         {"HTTP/1.1 200 OK", "Repr-Digest: sha-256=:" + kAbc256 + ":",
+          "Repr-Digest: sha-256=:" + kAbc256 + ":"},
+         {{sha256, kAbc256}},
+         0},
+        // No file has both: each must be checked, not the first taken.
+        {"two values of one algorithm",
+         {"HTTP/1.1 200 OK", "Repr-Digest: sha-256=:" + kAbc256 + ":, sha-256=:" + kZero256 + ":"},
+         {{sha256, kAbc256}, {sha256, kZero256}},
+         0},
         {"older Digest field, any case",
          {"HTTP/1.1 200 OK", "digest: sha-256=" + kAbc256},
-         DigestAlgorithm::Sha256,
-         kAbc256,
+         {{sha256, kAbc256}},
          0},
         {"Repr-Digest wins over Digest",
          {"HTTP/1.1 200 OK", "Digest: SHA-512=" + kAbc512,
           "Repr-Digest: sha-256=:" + kAbc256 + ":"},
-         DigestAlgorithm::Sha256,
-         kAbc256,
+         {{sha256, kAbc256}},
          1},
         {"only on the redirect",
          {"HTTP/1.1 302 Found", "Repr-Digest: sha-256=:" + kAbc256 + ":", "Location: /x",
           "HTTP/1.1 200 OK", "Content-Length: 3"},
-         std::nullopt,
-         "",
+         {},
          0},
-        {"unknown algorithm",
-         {"HTTP/1.1 200 OK", "Repr-Digest: sha-384=:" + kAbc512 + ":"},
-         std::nullopt,
-         "",
-         1},
+        {"unknown algorithm", {"HTTP/1.1 200 OK", "Repr-Digest: sha-384=:" + kAbc512 + ":"}, {}, 1},
         {"value of the wrong length",
          {"HTTP/1.1 200 OK", "Repr-Digest: sha-512=:" + kAbc256 + ":"},
-         std::nullopt,
-         "",
+         {},
          1},
-        {"not base64",
-         {"HTTP/1.1 200 OK", "Repr-Digest: sha-256=:not*base64:"},
-         std::nullopt,
-         "",
-         1},
-        {"a token, not a byte sequence",
-         {"HTTP/1.1 200 OK", "Repr-Digest: sha-256=abc"},
-         std::nullopt,
-         "",
-         1},
+        {"not base64", {"HTTP/1.1 200 OK", "Repr-Digest: sha-256=:not*base64:"}, {}, 1},
+        {"a token, not a byte sequence", {"HTTP/1.1 200 OK", "Repr-Digest: sha-256=abc"}, {}, 1},
         {"upper-case key breaks the dictionary",
          {"HTTP/1.1 200 OK", "Repr-Digest: SHA-256=:" + kAbc256 + ":"},
-         std::nullopt,
-         "",
+         {},
          1},
         {"trailing comma breaks the dictionary",
          {"HTTP/1.1 200 OK", "Repr-Digest: sha-256=:" + kAbc256 + ":,"},
-         std::nullopt,
-         "",
+         {},
          1},
-        {"nothing announced", {"HTTP/1.1 200 OK", "Content-Length: 3"}, std::nullopt, "", 0},
+        {"nothing announced", {"HTTP/1.1 200 OK", "Content-Length: 3"}, {}, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const DigestAnnouncement result = announcedDigest(answer(c.lines));
         EXPECT_EQ(result.ignored.size(), c.ignored);
-        ASSERT_EQ(result.digest.has_value(), c.algorithm.has_value());
-        if (!c.algorithm) continue;
-        EXPECT_EQ(result.digest->algorithm, *c.algorithm);
-        EXPECT_EQ(result.digest->value, *decodeBase64(c.base64));
+        std::vector<std::pair<DigestAlgorithm, std::vector<unsigned char>>> expected, announced;
+        for (const auto& [algorithm, base64] : c.digests) {
+            expected.emplace_back(algorithm, *decodeBase64(base64));
+        }
+        for (const AnnouncedDigest& digest : result.digests) {
+            announced.emplace_back(digest.algorithm, digest.value);
+        }
+        EXPECT_EQ(announced, expected);
     }
 }
 

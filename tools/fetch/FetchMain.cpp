@@ -3,7 +3,7 @@
 // Downloads one file with the stub's downloader and settings (parts of
 // 524288 bytes, 12 workers): the size comes from a header request to the
 // first URL, and the URLs are the base addresses tried in order. The file is
-// then compared with the digest given, or else with the one the size
+// then compared with the digest given, or else with every one the size
 // request's answer announced, as the stub does.
 #include <curl/curl.h>
 
@@ -53,7 +53,7 @@ constexpr const char* kUsage =
     "                 lets a later run with the same FILE, OUT and URLs continue\n"
     "                 an interrupted download, if the server's file is unchanged\n"
     "  --digest ALG:VALUE  the digest the file must have: ALG sha-256 or sha-512,\n"
-    "                 VALUE in hexadecimal or base64. Without it, the digest the\n"
+    "                 VALUE in hexadecimal or base64. Without it, the digests the\n"
     "                 size request's answer announces (Repr-Digest, Digest), if any\n"
     "\n"
     "Exit status: 0 when the file is complete and closed; otherwise the\n"
@@ -219,9 +219,12 @@ int main(int argc, char** argv) {
         for (const std::string& note : announced.ignored) {
             std::fprintf(stderr, "websetup-fetch: digest not used: %s\n", note.c_str());
         }
-        const std::optional<AnnouncedDigest> digest =
-            arguments->digest ? arguments->digest : announced.digest;
-        if (digest) status = checkDigest(arguments->out, *digest);
+        const std::vector<AnnouncedDigest> digests =
+            arguments->digest ? std::vector<AnnouncedDigest>{*arguments->digest}
+                              : announced.digests;
+        for (auto digest = digests.begin(); digest != digests.end() && status == 0; ++digest) {
+            status = checkDigest(arguments->out, *digest);
+        }
     }
     curl_global_cleanup();
     return status;
