@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
     CUpdateProgressDlg::Hooks hooks;
     hooks.runSetup = [errorFirst, stepTime](SetupReporter& reporter, const StubSettings&) {
         if (errorFirst) {
-            reporter.showErrorBox(L"Download Error (system code: 6). ");
+            reporter.showErrorBox(L"Download Error (system code: 6). ", L"");
             reporter.postMessage(makeFinishMessage());
             return;
         }
