@@ -347,7 +347,10 @@ void SetupFlow::pollDownload(SetupReporter& reporter, const ProxySettings& proxy
         // complete only once the download thread has ended with it closed.
         if (!m_downloader.isRunning()) {
             if (m_downloader.isFinished()) {
-                DownloaderLog::step("download: complete after " + secondsSince(started) + " s");
+                const DownloadInfo& info = m_downloader.downloadInfo();
+                DownloaderLog::step("download: complete, " + std::to_string(info.totalSize()) +
+                                    " bytes from " + info.baseUrls().front() + " in " +
+                                    secondsSince(started) + " s");
                 finishDownload(reporter, proxy);
             } else {
                 const FailureCause cause = downloadFailure(m_downloader);
