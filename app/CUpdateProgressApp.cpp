@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "downloader/DownloaderLog.h"
 #include "text/TextConversion.h"
 
 CUpdateProgressApp::CUpdateProgressApp(platform::DialogHost& host,
@@ -21,6 +22,8 @@ bool CUpdateProgressApp::InitInstance() {
         dialog.DoModal();
     } catch (const std::runtime_error& error) {
         const std::string text = error.what();
+        m_settingsRefused = true;
+        DownloaderLog::failure("the stub's settings are refused: " + text);
         // The caption is English whatever the interface language.
         m_host.showPlainError(L"Error!", utf8ToWide(text));
     }

@@ -18,8 +18,12 @@ public:
     // there is nothing left to do and the process ends.
     bool InitInstance();
 
+    // Whether InitInstance refused the stub's settings (and showed why).
+    bool settingsRefused() const { return m_settingsRefused; }
+
 private:
     platform::DialogHost& m_host;
     std::function<StubSettings()> m_readSettings;
     CUpdateProgressDlg::Hooks m_hooks;
+    bool m_settingsRefused = false;
 };

@@ -21,6 +21,9 @@ struct ProductRow {
     // download endpoint or installer file on it.
     std::string_view host;
     std::string_view path;
+    // Where a user can download the full installer by hand when the stub
+    // cannot.
+    std::string_view manualPage;
 };
 
 using ProductCatalog = std::array<ProductRow, 15>;
@@ -39,6 +42,10 @@ std::wstring productFileStem(ProductId id);
 // buildconfig::kDownloadHostOverride, that scheme and host replace the row's
 // own, so that test and demo builds fetch every product from one local server.
 std::string productDownloadUrl(ProductId id);
+
+// The row's manual download page; buildconfig::kManualPageOverride replaces
+// it when set. Empty for an id outside 1 to 15.
+std::string productManualPage(ProductId id);
 
 // The same with the replacement host given explicitly (empty keeps the row's
 // host); a trailing "/" of hostOverride is ignored.

@@ -1,17 +1,20 @@
 #include <memory>
+#include <string>
 
 #include "app/CUpdateProgressApp.h"
 #include "app/StubSettings.h"
+#include "downloader/DownloaderLog.h"
 #include "platform/DialogHostFactory.h"
 #include "setup/SetupFlow.h"
 
 int main() {
     const std::unique_ptr<platform::DialogHost> host = platform::createDialogHost();
-    if (!host) return 0;
+    if (!host) return static_cast<int>(ExitStatus::kInternal);
     const SetupConfig config = stubSetupConfig();
     // Outlives the dialog: the installer may still be launched from it, and
     // its lock on the download holds until the process ends.
     SetupFlow flow(config);
+    flow.openRunLog();
     CUpdateProgressDlg::Hooks hooks;
     hooks.runSetup = [&flow](SetupReporter& reporter, const StubSettings& settings) {
         flow.runSetup(reporter, settings);
@@ -22,5 +25,7 @@ int main() {
         *host, [&config] { return StubSettings::read(config.productKey, readOwnPayloadInfo()); },
         hooks);
     app.InitInstance();
-    return 0;
+    const ExitStatus status = app.settingsRefused() ? ExitStatus::kInvalidStub : flow.exitStatus();
+    DownloaderLog::step("end: exit status " + std::to_string(static_cast<int>(status)));
+    return static_cast<int>(status);
 }

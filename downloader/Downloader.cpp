@@ -82,6 +82,7 @@ void Downloader::beginDownload() {
     m_finished = false;
     m_writeFailed = false;
     m_lastError = kNoResult;
+    m_lastPartFailure = PartFailure();
     setDownloadedBytes(0);
     if (m_tempFilePath.empty()) {
         return;
@@ -134,6 +135,8 @@ std::optional<DownloadError> Downloader::lastError() const {
     }
     return static_cast<DownloadError>(value);
 }
+
+Downloader::PartFailure Downloader::lastPartFailure() const { return m_lastPartFailure; }
 
 bool Downloader::shouldStop(const DownloaderAsyncWriter* writer) const {
     return m_stopped || (writer != nullptr && writer->failed());

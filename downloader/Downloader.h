@@ -87,6 +87,17 @@ public:
     // transfer was made (the file could not be prepared, or none ran yet).
     std::optional<DownloadError> lastError() const;
 
+    // Why a part transfer failed: libcurl's result (CURLE_OK when the answer
+    // came but was refused) and the cause in words.
+    struct PartFailure {
+        CURLcode curlCode = CURLE_OK;
+        std::string cause;
+    };
+    // The last part transfer of the last download that failed; an empty
+    // cause when none did. Controlling thread, once the download thread has
+    // ended.
+    PartFailure lastPartFailure() const;
+
 private:
     void setDownloadedBytes(std::int32_t bytes);
     void download();
@@ -148,6 +159,8 @@ private:
     // The last DownloadError, or kNoResult.
     static constexpr std::int32_t kNoResult = -1;
     std::atomic<std::int32_t> m_lastError{kNoResult};
+    // Written by the download thread only.
+    PartFailure m_lastPartFailure;
     mutable boost::mutex m_downloadedBytesMutex;
     std::int32_t m_downloadedBytes = 0;
     // The multi handle of the running transfer, so that stop() can wake its

@@ -1,7 +1,9 @@
 #include <algorithm>
 #include <boost/format.hpp>
 #include <optional>
+#include <string>
 
+#include "downloader/ContentRange.h"
 #include "downloader/Downloader.h"
 #include "downloader/DownloaderAsyncWriter.h"
 #include "downloader/DownloaderLog.h"
@@ -32,6 +34,25 @@ DownloadError Downloader::verifyAndSaveDownloadedParts(TransferState& transfer,
                                                        DownloaderAsyncWriter* writer) {
     DownloaderLog::line("verifyAndSaveDownloadedParts...");
     DownloadError serverErrorCode = DE_Success;
+    // Why a part with the right status came short, for the cause of a failed
+    // download: the write callback refuses the body without saying why.
+    const auto refusedPartCause = [this](const UserPData& record) -> std::string {
+        if (record.malformedHeader) return "a header line of the answer could not be read";
+        const std::int32_t part = record.partIndex;
+        if (record.contentSize != record.expectedLength) {
+            return "the answer has " + std::to_string(record.contentSize) +
+                   " bytes where the part has " + std::to_string(record.expectedLength);
+        }
+        const std::int64_t last = static_cast<std::int64_t>(m_downloadInfo.partOffset(part)) +
+                                  m_downloadInfo.partLength(part) - 1;
+        if (!contentRangeIs(record.headers, last - record.expectedLength + 1, last,
+                            m_downloadInfo.totalSize())) {
+            return "its Content-Range is not the part's window of " +
+                   std::to_string(m_downloadInfo.totalSize()) + " bytes";
+        }
+        return "the answer ended after " + std::to_string(record.downloadedLength) + " of " +
+               std::to_string(m_downloadInfo.partLength(part)) + " bytes";
+    };
     const std::int32_t workers = std::min(m_downloadInfo.workersCount(),
                                           static_cast<std::int32_t>(transfer.workerHandles.size()));
     for (std::int32_t i = 0; i < workers; ++i) {
@@ -44,15 +65,20 @@ DownloadError Downloader::verifyAndSaveDownloadedParts(TransferState& transfer,
         (void)curl_multi_remove_handle(transfer.multiHandle.get(), handle);
 
         const CURLcode code = finished->second;
+        UserPData& record = *transfer.userData[static_cast<std::size_t>(i)];
+        const std::string window = "part " + std::to_string(record.partIndex) + " from " +
+                                   transfer.ranges[static_cast<std::size_t>(i)];
         if (code != CURLE_OK && code != CURLE_WRITE_ERROR) {
+            m_lastPartFailure = {code, window + ": " + curl_easy_strerror(code)};
             DownloaderLog::line(
                 boost::format("Verification error! handlesErrorMap[workerHandles[%d]]=%d") % i %
                 code);
             ++transfer.curlOrVerificationErrorCount;
             continue;
         }
-        UserPData& record = *transfer.userData[static_cast<std::size_t>(i)];
         if (!isPartialContent(record.statusHeader)) {
+            m_lastPartFailure = {CURLE_OK, window + ": answered with status " +
+                                               record.statusHeader.value + " instead of 206"};
             DownloaderLog::line(boost::format("Verification error! statusHeader[%d]=%s") % i %
                                 record.statusHeader.value);
             if (const auto refusal = serverRefusal(record.statusHeader.value)) {
@@ -66,6 +92,7 @@ DownloadError Downloader::verifyAndSaveDownloadedParts(TransferState& transfer,
         if (record.downloadedLength != m_downloadInfo.partLength(part)) {
             DownloaderLog::line(boost::format("Verification error! downloadedLength[%d] = %d") % i %
                                 record.downloadedLength);
+            m_lastPartFailure = {CURLE_OK, window + ": " + refusedPartCause(record)};
             ++transfer.curlOrVerificationErrorCount;
             continue;
         }

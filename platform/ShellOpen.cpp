@@ -186,6 +186,8 @@ ShellOpenResult openWithXdg(const std::string& path) {
 
 }  // namespace
 
+ShellOpenResult openWebPage(const std::string& url) { return openWithXdg(url); }
+
 ShellOpenResult shellOpen(const std::wstring& file, const std::optional<std::wstring>& parameters) {
     const std::string path = wideToUtf8(file);
     const Descriptor held(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));

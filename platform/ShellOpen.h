@@ -41,4 +41,8 @@ ShellOpenResult shellOpen(const std::wstring& file, const std::optional<std::wst
 // keeps it from being written or replaced. Any thread.
 ShellOpenResult shellOpen(const ReadOnlyFile& file, const std::optional<std::wstring>& parameters);
 
+// Shows an http or https address in the user's browser (xdg-open on Linux,
+// the shell's "open" on Windows), without waiting for it. Any thread.
+ShellOpenResult openWebPage(const std::string& url);
+
 }  // namespace platform

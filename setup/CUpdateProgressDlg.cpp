@@ -3,6 +3,8 @@
 #include <boost/format.hpp>
 #include <utility>
 
+#include "downloader/DownloaderLog.h"
+#include "platform/ShellOpen.h"
 #include "setup/CMessageBoxDialog.h"
 #include "setup/UiText.h"
 
@@ -48,12 +50,13 @@ void CUpdateProgressDlg::postMessage(SetupMessage message) {
         [this, posted = std::move(message)]() mutable { onMessage(std::move(posted)); }));
 }
 
-int CUpdateProgressDlg::showErrorBox(std::wstring message) {
+int CUpdateProgressDlg::showErrorBox(std::wstring message, std::wstring details) {
     CMessageBoxDialog box(m_host);
     box.m_caption = uiText(4);
     box.m_yesText = uiText(5);
     box.m_noText = uiText(6);
     box.m_message = std::move(message) + uiText(7);
+    if (!details.empty()) box.m_message += L"\n" + details;
     if (std::this_thread::get_id() == m_interfaceThread) return box.DoModal();
 
     // Boxes belong to the interface thread: hand the box over and wait for
@@ -73,6 +76,15 @@ int CUpdateProgressDlg::showErrorBox(std::wstring message) {
     lock.lock();
     m_waitChanged.wait(lock, [this] { return m_errorBoxResult || m_stopRequested; });
     return m_errorBoxResult.value_or(platform::kSecondButtonResult);
+}
+
+void CUpdateProgressDlg::openWebPage(const std::string& url) {
+    const platform::ShellOpenResult opened = platform::openWebPage(url);
+    if (opened.started) {
+        DownloaderLog::step("opened " + url);
+    } else {
+        DownloaderLog::failure("cannot open " + url + ": " + opened.error);
+    }
 }
 
 bool CUpdateProgressDlg::waitForStop(std::chrono::milliseconds timeout) {

@@ -62,7 +62,8 @@ public:
 private:
     // SetupReporter: what the worker is given.
     void postMessage(SetupMessage message) override;
-    int showErrorBox(std::wstring message) override;
+    int showErrorBox(std::wstring message, std::wstring details) override;
+    void openWebPage(const std::string& url) override;
     const std::atomic<bool>& stopFlag() const override { return m_stopRequested; }
     bool waitForStop(std::chrono::milliseconds timeout) override;
 

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "setup/FailureCause.h"
+
 // A failure of the setup flow that the user is told about, thrown and caught
 // by value.
 struct ErrorClass {
@@ -18,6 +20,8 @@ struct ErrorClass {
     // value reads as an internal error.
     std::int32_t errorType = 0;
     std::int32_t systemCode = 0;
+    // What the box adds after its text, and how the run ends.
+    FailureCause cause;
 };
 
 // The error box's text for anything other than an ErrorClass. It has no

@@ -16,16 +16,15 @@ namespace {
 bool stopped(const LaunchGateInput& input) { return input.stopFlag != nullptr && *input.stopFlag; }
 
 LaunchGateResult refuse(const LaunchGateInput& input,
-                        std::unique_ptr<platform::ReadOnlyFile> installer, std::wstring boxText,
-                        const std::string& cause) {
-    DownloaderLog::failure("the installer " + input.installerPath + " is not started: " + cause);
+                        std::unique_ptr<platform::ReadOnlyFile> installer, SetupFailure failure) {
+    DownloaderLog::failure(failure.cause.line);
     installer.reset();
     boost::system::error_code error;
     boost::filesystem::remove(boost::filesystem::path(input.installerPath), error);
     if (error) {
         DownloaderLog::failure("cannot remove " + input.installerPath + ": " + error.message());
     }
-    return {nullptr, std::move(boxText)};
+    return {nullptr, std::move(failure)};
 }
 
 // Empty when the file has every announced digest (or none was announced);
@@ -55,7 +54,7 @@ std::optional<std::string> digestMismatch(const LaunchGateInput& input,
         }
     }
     for (const auto& [algorithm, digest] : actual) {
-        DownloaderLog::line("installer verified: its " +
+        DownloaderLog::step("installer verified: its " +
                             std::string(digestAlgorithmName(algorithm)) +
                             " digest is the announced " + toHex(digest));
     }
@@ -74,14 +73,18 @@ LaunchGateResult passLaunchGate(const LaunchGateInput& input) {
     std::string error;
     std::unique_ptr<platform::ReadOnlyFile> installer =
         platform::ReadOnlyFile::open(input.installerPath, error);
-    if (!installer) return refuse(input, nullptr, kInternalErrorText, error);
+    if (!installer) {
+        return refuse(
+            input, nullptr,
+            {kInternalErrorText, localFailure("cannot open", input.installerPath, error)});
+    }
 
     const std::optional<std::string> mismatch = digestMismatch(input, *installer);
     if (!mismatch) return {};
     if (!mismatch->empty()) {
         return refuse(input, std::move(installer),
-                      errorText({ErrorClass::kDownloadError, ErrorClass::kDigestMismatch}),
-                      *mismatch);
+                      {errorText({ErrorClass::kDownloadError, ErrorClass::kDigestMismatch, {}}),
+                       digestRefusal(input.installerPath, *mismatch)});
     }
 
     if (!input.pinnedPublisher.empty()) {
@@ -89,9 +92,11 @@ LaunchGateResult passLaunchGate(const LaunchGateInput& input) {
             *installer, input.pinnedPublisher, {input.source.url, input.proxy}, *input.stopFlag);
         if (check.stopped) return {};
         if (!check.verified) {
-            return refuse(input, std::move(installer), unverifiedInstallerText(), check.detail);
+            return refuse(
+                input, std::move(installer),
+                {unverifiedInstallerText(), publisherRefusal(input.installerPath, check.detail)});
         }
-        DownloaderLog::line("installer verified: " + check.detail);
+        DownloaderLog::step("installer verified: " + check.detail);
     }
     return {std::move(installer), std::nullopt};
 }

@@ -9,6 +9,7 @@
 #include "downloader/ResponseHeader.h"
 #include "net/ProxySettings.h"
 #include "platform/ReadOnlyFile.h"
+#include "setup/FailureCause.h"
 #include "verify/AnnouncedDigest.h"
 
 // What the size request said about the installer beyond its size.
@@ -37,9 +38,9 @@ struct LaunchGateInput {
 struct LaunchGateResult {
     // The installer, held open since it was checked; set when it may start.
     std::unique_ptr<platform::ReadOnlyFile> installer;
-    // The error box's text when it may not (the file is gone then); none when
-    // the stop flag ended the check, or when it may start.
-    std::optional<std::wstring> boxText;
+    // What the error box says when it may not (the file is gone then); none
+    // when the stop flag ended the check, or when it may start.
+    std::optional<SetupFailure> failure;
 };
 
 // Decides whether the downloaded, closed installer may be started: it is

@@ -16,6 +16,7 @@
 #include "downloader/DownloaderLog.h"
 #include "downloader/ResumeState.h"
 #include "net/SingleRequest.h"
+#include "platform/DialogHost.h"
 #include "platform/PathSeparator.h"
 #include "platform/ShellOpen.h"
 #include "platform/UserProxy.h"
@@ -25,6 +26,7 @@
 #include "setup/UiText.h"
 #include "setup/WorkerGuard.h"
 #include "text/TextConversion.h"
+#include "verify/PublisherSignature.h"
 #include "websetup/BuildConfig.h"
 
 namespace {
@@ -37,9 +39,69 @@ constexpr const wchar_t kWebContentPrefix[] = L"-turl ";
 constexpr int kProxyAuthenticationRequired = 407;
 
 // The launch's result changes nothing for the user; it is only written down.
-void logShellOpen(const std::wstring& file, const platform::ShellOpenResult& result) {
-    if (result.started) return;
-    DownloaderLog::failure(wideToUtf8(file) + " could not be opened: " + result.error);
+// True when it started.
+bool logShellOpen(const std::wstring& file, const platform::ShellOpenResult& result) {
+    if (!result.started) {
+        DownloaderLog::failure(wideToUtf8(file) + " could not be opened: " + result.error);
+        return false;
+    }
+    DownloaderLog::step("started " + wideToUtf8(file));
+    return true;
+}
+
+// The short log's name in the private folder.
+constexpr wchar_t kShortLogName[] = L"websetup.log";
+
+std::string secondsSince(std::chrono::steady_clock::time_point start) {
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    return (boost::format("%.1f") % elapsed.count()).str();
+}
+
+// Why a download thread ended without the whole file.
+FailureCause downloadFailure(Downloader& downloader) {
+    DownloadInfo& info = downloader.downloadInfo();
+    const std::string path = wideToUtf8(info.destFilePath());
+    if (downloader.writeFailed()) {
+        return localFailure("cannot write", path, "the installer could not be written");
+    }
+    const std::string url = info.baseUrls().empty() ? std::string() : info.baseUrls().front();
+    const std::optional<DownloadError> error = downloader.lastError();
+    if (!error) return localFailure("cannot prepare", path, "the file could not be created");
+    switch (*error) {
+        case DE_NotFound:
+            return serverRefusal(url, 404);
+        case DE_Gone:
+            return serverRefusal(url, 410);
+        case DE_Unavailable:
+            return serverRefusal(url, 503);
+        case DE_RangeIgnored:
+            return unusableAnswer(url, "it answered a range request with the whole file");
+        default: {
+            // The parts failed too often: the last one says why, a connection
+            // that broke or an answer that was refused.
+            const Downloader::PartFailure part = downloader.lastPartFailure();
+            FailureCause cause = part.curlCode != CURLE_OK
+                                     ? connectionFailure(url, part.curlCode, {})
+                                     : unusableAnswer(url, part.cause);
+            cause.line = "the download from " + url + " failed (error " + std::to_string(*error) +
+                         "): " + (part.cause.empty() ? "no part could be fetched" : part.cause);
+            return cause;
+        }
+    }
+}
+
+std::string proxyName(const ProxySettings& proxy) { return proxy.host + ":" + proxy.port; }
+
+// What the size request's answer says, for the short log.
+std::string describeAnswer(const InstallerSource& source, int status, std::int64_t size) {
+    std::string text = "size request: " + source.url + " answered " + std::to_string(status) +
+                       ", length " + std::to_string(size);
+    text += source.validator.empty() ? ", no validator" : ", validator " + source.validator;
+    if (source.digest.digests.empty()) text += ", no digest";
+    for (const AnnouncedDigest& digest : source.digest.digests) {
+        text += std::string(", digest ") + digestAlgorithmName(digest.algorithm);
+    }
+    return text;
 }
 
 }  // namespace
@@ -58,7 +120,35 @@ SetupFlow::SetupFlow(SetupConfig config) : m_config(std::move(config)) {}
 
 bool SetupFlow::isDownloadComplete() const { return m_downloadFinished; }
 
+ExitStatus SetupFlow::exitStatus() const { return m_exitStatus; }
+
+void SetupFlow::openRunLog() {
+    if (m_privateFolder || !m_privateFolderError.empty()) return;
+    // The shared temporary folder is writable by everyone and these names
+    // are predictable: the files live in a folder only this user can reach.
+    try {
+        m_privateFolder =
+            platform::privateTempFolder(boost::filesystem::temp_directory_path().string());
+    } catch (const std::exception& error) {
+        // Told to the user once the download needs the folder.
+        m_privateFolderError = error.what();
+        return;
+    }
+    if (!m_privateFolder->fallbackReason.empty()) {
+        DownloaderLog::failure(m_privateFolder->fallbackReason + "; working in " +
+                               m_privateFolder->path);
+    }
+    (void)DownloaderLog::openShortLog(
+        wideToUtf8(utf8ToWide(m_privateFolder->path) + platform::kPathSeparator + kShortLogName));
+    DownloaderLog::step(std::string("start: websetup ") + buildconfig::kVersion + ", product " +
+                        m_config.productKey + ", " +
+                        (m_config.pinnedPublisher.empty()
+                             ? std::string("no publisher pinned")
+                             : "publisher " + pinnedPublisherName(m_config.pinnedPublisher)));
+}
+
 void SetupFlow::runSetup(SetupReporter& reporter, const StubSettings& settings) {
+    openRunLog();
     m_settings = settings;
     // Not examined: should it fail, the first request fails and its error
     // box tells the user.
@@ -71,7 +161,7 @@ void SetupFlow::runSetup(SetupReporter& reporter, const StubSettings& settings) 
 
     DownloadInfo info;
     bool download = false;
-    const std::optional<std::wstring> failure = errorBoxTextOf([&] {
+    const std::optional<SetupFailure> failure = failureOf([&] {
         const std::string url = productDownloadUrl(m_settings.productId, m_config.downloadHost);
         const std::optional<std::int32_t> size =
             requestInstallerSize(url, proxy, reporter.stopFlag(), m_installerSource);
@@ -113,7 +203,10 @@ void SetupFlow::runSetup(SetupReporter& reporter, const StubSettings& settings) 
 ProxySettings SetupFlow::chooseProxy(const std::atomic<bool>& stopFlag) const {
     try {
         const std::optional<std::wstring> configured = platform::userProxyString();
-        if (!configured) return ProxySettings();
+        if (!configured) {
+            DownloaderLog::step("proxy: none configured, connecting directly");
+            return ProxySettings();
+        }
         const std::string text = wideToUtf8(*configured);
         ProxySettings candidate;
         candidate.mode = 2;
@@ -135,9 +228,12 @@ ProxySettings SetupFlow::chooseProxy(const std::atomic<bool>& stopFlag) const {
         // answer at all (no connection, a time-out) means it cannot be used.
         if (result == CURLE_OK ||
             (result == CURLE_HTTP_RETURNED_ERROR && status != kProxyAuthenticationRequired)) {
+            DownloaderLog::step("proxy: " + proxyName(candidate) + " answered the probe (" +
+                                std::to_string(status) + "), used");
             return candidate;
         }
-        DownloaderLog::line("the proxy " + text + " is not used: " + errorText);
+        DownloaderLog::step("proxy: " + proxyName(candidate) +
+                            " not used, connecting directly: " + errorText);
     } catch (...) {
         // The proxy is an optimisation of the user's setup; without it the
         // download still goes out directly.
@@ -156,22 +252,34 @@ std::optional<std::int32_t> SetupFlow::requestInstallerSize(const std::string& u
     const std::int32_t result = fetchHeaders(url, {}, proxy, headers, errorText, control);
     // A request the user's close ended is no error to show.
     if (result == CURLE_ABORTED_BY_CALLBACK && stopFlag) return std::nullopt;
-    if (result != CURLE_OK) throw ErrorClass{ErrorClass::kDownloadError, result};
+    if (result != CURLE_OK) {
+        throw ErrorClass{ErrorClass::kDownloadError, result,
+                         connectionFailure(url, result, errorText)};
+    }
     // An error page's length (a proxy's 407, a 404) is not the installer's:
     // the box names the status instead. HTTP statuses and libcurl's results
     // (below 100) do not overlap.
     const int status = finalStatus(headers);
-    if (status < 200 || status > 299) throw ErrorClass{ErrorClass::kDownloadError, status};
+    source = InstallerSource::of(url, headers);
+    if (status < 200 || status > 299) {
+        throw ErrorClass{ErrorClass::kDownloadError, status, serverRefusal(source.url, status)};
+    }
     // The final answer's length: a redirect's own Content-Length describes
     // the redirect, not the installer.
     const std::optional<std::string> length = finalContentLength(headers);
-    if (!length) throw ErrorClass{ErrorClass::kServerError, ErrorClass::kMissingContentLength};
+    if (!length) {
+        throw ErrorClass{ErrorClass::kServerError, ErrorClass::kMissingContentLength,
+                         unusableAnswer(source.url, "it names no Content-Length")};
+    }
     // Always a number: a malformed Content-Length fails the request itself.
     const std::optional<std::int64_t> size = parseContentLength(*length);
     if (!size || *size > std::numeric_limits<std::int32_t>::max()) {
-        throw std::out_of_range("the installer's size is beyond 32 bits: " + *length);
+        throw ErrorClass{
+            0, 0,
+            unusableAnswer(source.url,
+                           "its length " + *length + " is over the 2 GiB an installer may have")};
     }
-    source = InstallerSource::of(url, headers);
+    DownloaderLog::step(describeAnswer(source, status, *size));
     return static_cast<std::int32_t>(*size);
 }
 
@@ -186,7 +294,9 @@ bool SetupFlow::openInstalledProduct() {
     if (m_settings.contentType == kWebContentType) {
         contentAddress.insert(0, kWebContentPrefix);
     }
-    logShellOpen(product.exePath(), platform::shellOpen(product.exePath(), contentAddress));
+    if (logShellOpen(product.exePath(), platform::shellOpen(product.exePath(), contentAddress))) {
+        m_exitStatus = ExitStatus::kStarted;
+    }
     return true;
 }
 
@@ -198,14 +308,13 @@ DownloadInfo SetupFlow::prepareDownload(const std::string& url, std::int32_t siz
     info.setDefaultWorkersCount();
     info.setBaseUrls({url});
 
-    // The shared temporary folder is writable by everyone and these names
-    // are predictable: the files live in a folder only this user can reach.
-    const platform::PrivateFolder privateFolder =
-        platform::privateTempFolder(boost::filesystem::temp_directory_path().string());
-    if (!privateFolder.fallbackReason.empty()) {
-        DownloaderLog::failure(privateFolder.fallbackReason + "; working in " + privateFolder.path);
+    if (!m_privateFolder) {
+        throw ErrorClass{
+            0, 0,
+            localFailure("cannot make a private folder in",
+                         boost::filesystem::temp_directory_path().string(), m_privateFolderError)};
     }
-    const std::wstring folder = utf8ToWide(privateFolder.path);
+    const std::wstring folder = utf8ToWide(m_privateFolder->path);
     const std::wstring tag = utf8ToWide(info.fileTag());
     m_recordPath = folder + platform::kPathSeparator + L"_" + tag + L".txt";
     const std::wstring installer = folder + platform::kPathSeparator +
@@ -216,16 +325,20 @@ DownloadInfo SetupFlow::prepareDownload(const std::string& url, std::int32_t siz
     // Another copy of this stub downloading into the same files would
     // corrupt them, or start an installer still being written.
     if (!m_recordLock) m_recordLock = platform::FileLock::tryLock(wideToUtf8(m_recordPath));
-    if (!m_recordLock) throw std::runtime_error("another copy of the stub is downloading");
+    if (!m_recordLock) {
+        throw ErrorClass{0, 0,
+                         localFailure("cannot take", wideToUtf8(m_recordPath),
+                                      "another copy of the stub is downloading into it")};
+    }
 
     std::string why;
     if (std::optional<DownloadInfo> earlier = resumableDownload(
             info, m_installerSource.validator, resumeStatePath(m_recordPath), why)) {
-        DownloaderLog::line("resuming " + wideToUtf8(installer) + " with " +
+        DownloaderLog::step("download: resuming " + wideToUtf8(installer) + " with " +
                             std::to_string(earlier->committedSize()) + " bytes done");
         return *earlier;
     }
-    DownloaderLog::line("starting " + wideToUtf8(installer) + " afresh: " + why);
+    DownloaderLog::step("download: starting " + wideToUtf8(installer) + " afresh: " + why);
     // The old installer holds nothing to keep then; removing it means an
     // installer still running from it keeps its own file instead of being
     // overwritten in place.
@@ -235,18 +348,22 @@ DownloadInfo SetupFlow::prepareDownload(const std::string& url, std::int32_t siz
 }
 
 void SetupFlow::pollDownload(SetupReporter& reporter, const ProxySettings& proxy) {
+    const auto started = std::chrono::steady_clock::now();
     for (;;) {
         reporter.waitForStop(kPollInterval);
         // The record counts parts handed to the writer as done; the file is
         // complete only once the download thread has ended with it closed.
         if (!m_downloader.isRunning()) {
             if (m_downloader.isFinished()) {
+                const DownloadInfo& info = m_downloader.downloadInfo();
+                DownloaderLog::step("download: complete, " + std::to_string(info.totalSize()) +
+                                    " bytes from " + info.baseUrls().front() + " in " +
+                                    secondsSince(started) + " s");
                 finishDownload(reporter, proxy);
             } else {
-                DownloaderLog::failure("the download of " +
-                                       wideToUtf8(m_downloader.downloadInfo().destFilePath()) +
-                                       " ended incomplete");
-                reportError(reporter, uiText(12));
+                const FailureCause cause = downloadFailure(m_downloader);
+                DownloaderLog::failure(cause.line);
+                reportError(reporter, {uiText(12), cause});
             }
             return;
         }
@@ -275,7 +392,7 @@ bool SetupFlow::admitInstaller(SetupReporter& reporter, const ProxySettings& pro
     input.pinnedPublisher = m_config.pinnedPublisher;
     input.stopFlag = &reporter.stopFlag();
     LaunchGateResult result = passLaunchGate(input);
-    if (result.boxText) reportError(reporter, *result.boxText);
+    if (result.failure) reportError(reporter, *result.failure);
     m_admittedInstaller = std::move(result.installer);
     if (!m_admittedInstaller) return false;
     // Only once admitted: on Windows this holds the file undeletable until
@@ -287,15 +404,25 @@ bool SetupFlow::admitInstaller(SetupReporter& reporter, const ProxySettings& pro
     return true;
 }
 
-void SetupFlow::reportError(SetupReporter& reporter, std::wstring text) {
-    // Either answer closes the program.
-    (void)reporter.showErrorBox(std::move(text));
+void SetupFlow::reportError(SetupReporter& reporter, const SetupFailure& failure) {
+    m_exitStatus = failure.cause.status;
+    const std::string page =
+        failure.cause.offerManualDownload ? productManualPage(m_settings.productId) : std::string();
+    const int answer = reporter.showErrorBox(
+        failure.boxText, boxDetails(failure.cause, page, DownloaderLog::shortLogPath()));
+    // Either answer closes the program; "Yes" first opens the page the box
+    // offers.
+    if (answer == platform::kFirstButtonResult && !page.empty() && !reporter.stopRequested()) {
+        reporter.openWebPage(page);
+    }
     reporter.postMessage(makeFinishMessage());
 }
 
 void SetupFlow::launchInstaller() {
     if (!m_downloadFinished || !m_admittedInstaller) return;
     const platform::ReadOnlyFile& installer = *m_admittedInstaller;
-    logShellOpen(utf8ToWide(installer.path()),
-                 platform::shellOpen(installer, installerParameters(m_settings)));
+    if (logShellOpen(utf8ToWide(installer.path()),
+                     platform::shellOpen(installer, installerParameters(m_settings)))) {
+        m_exitStatus = ExitStatus::kStarted;
+    }
 }

@@ -14,6 +14,7 @@
 #include "platform/ReadOnlyFile.h"
 #include "setup/LaunchGate.h"
 #include "setup/SetupReporter.h"
+#include "setup/WorkerGuard.h"
 
 // The connectivity probe: a site root that is always reachable over plain
 // HTTP. Only when a request through the user's proxy reaches it is the proxy
@@ -49,6 +50,11 @@ public:
     SetupFlow(const SetupFlow&) = delete;
     SetupFlow& operator=(const SetupFlow&) = delete;
 
+    // Start-up, before the dialog (runSetup does it when start-up did not):
+    // finds the private temporary folder, opens the short log there and
+    // writes the run's first line. Once.
+    void openRunLog();
+
     // Worker thread, once. Chooses the proxy, learns the installer's size,
     // opens an installed "Reel Box" instead when it can, downloads the
     // installer into the private temporary folder and reports progress,
@@ -65,6 +71,11 @@ public:
     // installer with the command line the settings call for. Does nothing
     // unless the download is complete.
     void launchInstaller();
+
+    // Any thread, once the worker has ended and launchInstaller has been
+    // called if it was going to be: how the run ended. kClosed until the
+    // installer starts or a failure is reported.
+    ExitStatus exitStatus() const;
 
 private:
     // The user's proxy when a probe through it succeeds; no proxy otherwise,
@@ -89,13 +100,18 @@ private:
     // the installer passed the launch gate and is held for the start; false
     // after its error box, or when the user's close ended the check.
     bool admitInstaller(SetupReporter& reporter, const ProxySettings& proxy);
-    static void reportError(SetupReporter& reporter, std::wstring text);
+    // The one error box of a run, after which the dialog ends; records the
+    // failure's exit status.
+    void reportError(SetupReporter& reporter, const SetupFailure& failure);
 
     const SetupConfig m_config;
     // The worker's copy, written when it starts; launchInstaller reads it once
     // the worker ended. The installed-product shortcut rewrites its content
     // address.
     StubSettings m_settings;
+    std::optional<platform::PrivateFolder> m_privateFolder;
+    // Why there is none.
+    std::string m_privateFolderError;
     std::wstring m_recordPath;
     // Held from before the record is first written until the process ends,
     // so that a second copy of the stub never writes the same files.
@@ -106,4 +122,5 @@ private:
     // Written by the worker; read by launchInstaller once the worker ended.
     InstallerSource m_installerSource;
     std::unique_ptr<platform::ReadOnlyFile> m_admittedInstaller;
+    std::atomic<ExitStatus> m_exitStatus{ExitStatus::kClosed};
 };

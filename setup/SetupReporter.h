@@ -13,10 +13,13 @@ class SetupReporter {
 public:
     // Queues a message for the dialog's handlers.
     virtual void postMessage(SetupMessage message) = 0;
-    // The error box: message followed by the closing sentence, buttons "Yes"
-    // and "No". Returns the box's result, or 2 without waiting further once
-    // a stop is requested.
-    virtual int showErrorBox(std::wstring message) = 0;
+    // The error box: message followed by the closing sentence, then details
+    // on a line of their own when there are any; buttons "Yes" and "No".
+    // Returns the box's result, or 2 without waiting further once a stop is
+    // requested.
+    virtual int showErrorBox(std::wstring message, std::wstring details) = 0;
+    // Shows a web page in the user's browser, without waiting for it.
+    virtual void openWebPage(const std::string& url) = 0;
     // The stop flag itself, for requests that end when it turns true. It
     // lives as long as the reporter.
     virtual const std::atomic<bool>& stopFlag() const = 0;

@@ -6,20 +6,31 @@
 #include "setup/ErrorClass.h"
 #include "text/TextConversion.h"
 
-std::optional<std::wstring> errorBoxTextOf(const std::function<void()>& step) {
+namespace {
+
+SetupFailure internalFailure(const std::string& what) {
+    SetupFailure failure{kInternalErrorText, {}};
+    failure.cause.line = what;
+    return failure;
+}
+
+}  // namespace
+
+std::optional<SetupFailure> failureOf(const std::function<void()>& step) {
+    std::optional<SetupFailure> failure;
     try {
         step();
         return std::nullopt;
     } catch (const ErrorClass& error) {
-        const std::wstring text = errorText(error);
-        DownloaderLog::failure(wideToUtf8(text));
-        return text;
+        failure = SetupFailure{errorText(error), error.cause};
+        if (failure->cause.line.empty()) failure->cause.line = wideToUtf8(failure->boxText);
     } catch (const std::exception& error) {
-        DownloaderLog::failure(error.what());
+        failure = internalFailure(error.what());
     } catch (...) {
         // A thread that ends with an exception would end the whole program
         // without a word to the user.
-        DownloaderLog::failure("an exception of no standard type");
+        failure = internalFailure("an exception of no standard type");
     }
-    return std::wstring(kInternalErrorText);
+    DownloaderLog::failure(failure->cause.line);
+    return failure;
 }

@@ -48,3 +48,8 @@ PublisherCheck checkPublisherSignature(const platform::ReadOnlyFile& installer,
     if (!error.empty()) return refused(error);
     return {true, false, "signed with the pinned key " + minisignKeyIdText(key->keyId)};
 }
+
+std::string pinnedPublisherName(const std::string& pinnedPublisher) {
+    const std::optional<MinisignPublicKey> key = parseMinisignPublicKey(pinnedPublisher);
+    return key ? "key " + minisignKeyIdText(key->keyId) : "an unreadable key";
+}

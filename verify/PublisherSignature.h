@@ -37,5 +37,9 @@ PublisherCheck checkPublisherSignature(const platform::ReadOnlyFile& installer,
                                        const InstallerOrigin& origin,
                                        const std::atomic<bool>& stop);
 
+// How the logs name the pinned publisher: "key <id>" for a minisign key
+// (Linux), the certificate's subject name (Windows).
+std::string pinnedPublisherName(const std::string& pinnedPublisher);
+
 // A signature file is a few hundred bytes; more is not one.
 inline constexpr std::size_t kMaxSignatureFileBytes = 2048;

@@ -165,15 +165,26 @@ public:
         }
 
         GtkWidget* fixed = gtk_fixed_new();
-        gtk_widget_set_size_request(fixed, units.width(box_layout::kWidth),
-                                    units.height(box_layout::kHeight));
         gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(box))), fixed, TRUE, TRUE,
                            0);
         GtkWidget* message = placeLabel(fixed, units, box_layout::kMessage, true);
         gtk_label_set_text(GTK_LABEL(message), wideToUtf8(layout.message).c_str());
+        // A message longer than the template's area (a failure's cause on
+        // lines of its own) grows the box downwards instead of running under
+        // the buttons.
+        const int messageWidth = units.width(box_layout::kMessage.width);
+        gint needed = 0;
+        // A hidden widget measures as empty.
+        gtk_widget_show(message);
+        gtk_widget_get_preferred_height_for_width(message, messageWidth, nullptr, &needed);
+        const int growth = std::max(0, needed - units.height(box_layout::kMessage.height));
+        gtk_widget_set_size_request(message, messageWidth,
+                                    units.height(box_layout::kMessage.height) + growth);
+        gtk_widget_set_size_request(fixed, units.width(box_layout::kWidth),
+                                    units.height(box_layout::kHeight) + growth);
 
-        GtkWidget* first = placeButton(box, fixed, units, layout.first, kFirstButtonResult);
-        placeButton(box, fixed, units, layout.second, kSecondButtonResult);
+        GtkWidget* first = placeButton(box, fixed, units, layout.first, kFirstButtonResult, growth);
+        placeButton(box, fixed, units, layout.second, kSecondButtonResult, growth);
         gtk_widget_show_all(fixed);
         if (first != nullptr) {
             gtk_widget_set_can_default(first, TRUE);
@@ -270,12 +281,13 @@ private:
     }
 
     GtkWidget* placeButton(GtkWidget* box, GtkWidget* fixed, const DialogUnits& units,
-                           const MessageBoxButton& button, int response) {
+                           const MessageBoxButton& button, int response, int lowerBy) {
         if (!button.visible) return nullptr;
         GtkWidget* widget = gtk_button_new_with_label(wideToUtf8(button.text).c_str());
         gtk_widget_set_size_request(widget, units.width(button.rect.width),
                                     units.height(button.rect.height));
-        gtk_fixed_put(GTK_FIXED(fixed), widget, units.left(button.rect), units.top(button.rect));
+        gtk_fixed_put(GTK_FIXED(fixed), widget, units.left(button.rect),
+                      units.top(button.rect) + lowerBy);
         g_object_set_data(G_OBJECT(widget), "response", GINT_TO_POINTER(response));
         g_signal_connect(widget, "clicked", G_CALLBACK(&GtkDialogHost::onButton), box);
         return widget;

@@ -24,4 +24,6 @@ ShellOpenResult shellOpen(const ReadOnlyFile& file, const std::optional<std::wst
     return shellOpen(utf8ToWide(file.path()), parameters);
 }
 
+ShellOpenResult openWebPage(const std::string& url) { return shellOpen(utf8ToWide(url), {}); }
+
 }  // namespace platform

@@ -237,16 +237,50 @@ private:
         }
     }
 
+    // How many pixels the message needs beyond its control's height, as the
+    // control wraps it with its own font.
+    static int messageOverflow(HWND control, const std::wstring& text) {
+        RECT place{};
+        ::GetClientRect(control, &place);
+        const int height = place.bottom - place.top;
+        const HDC context = ::GetDC(control);
+        if (context == nullptr) return 0;
+        const auto font = reinterpret_cast<HFONT>(::SendMessageW(control, WM_GETFONT, 0, 0));
+        const HGDIOBJ previous = ::SelectObject(context, font);
+        ::DrawTextW(context, text.c_str(), static_cast<int>(text.size()), &place,
+                    DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+        ::SelectObject(context, previous);
+        ::ReleaseDC(control, context);
+        return std::max(0, static_cast<int>(place.bottom - place.top) - height);
+    }
+
     static void layOutBox(HWND box, const MessageBoxLayout& layout) {
         ::SetWindowTextW(box, layout.caption.c_str());
         ::SetDlgItemTextW(box, kMessageTextId, layout.message.c_str());
+        // A message longer than the template's area (a failure's cause on
+        // lines of its own) grows the box downwards instead of running under
+        // the buttons.
+        const HWND message = ::GetDlgItem(box, kMessageTextId);
+        const int growth = messageOverflow(message, layout.message);
+        if (growth > 0) {
+            RECT area{};
+            ::GetWindowRect(message, &area);
+            ::SetWindowPos(message, nullptr, 0, 0, area.right - area.left,
+                           area.bottom - area.top + growth,
+                           SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+            RECT outer{};
+            ::GetWindowRect(box, &outer);
+            ::SetWindowPos(box, nullptr, 0, 0, outer.right - outer.left,
+                           outer.bottom - outer.top + growth,
+                           SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        }
         const std::pair<int, const MessageBoxButton*> buttons[] = {{IDOK, &layout.first},
                                                                    {IDCANCEL, &layout.second}};
         for (const auto& [id, button] : buttons) {
             const HWND control = ::GetDlgItem(box, id);
             ::SetWindowTextW(control, button->text.c_str());
             const RECT place = dialogUnitsToPixels(box, button->rect);
-            ::MoveWindow(control, place.left, place.top, place.right - place.left,
+            ::MoveWindow(control, place.left, place.top + growth, place.right - place.left,
                          place.bottom - place.top, FALSE);
             ::ShowWindow(control, button->visible ? SW_SHOW : SW_HIDE);
         }

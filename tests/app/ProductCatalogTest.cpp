@@ -35,6 +35,8 @@ TEST(ProductCatalog, EveryRowIsReachableByItsKeyAndHasAnUnownableHttpsAddress) {
         EXPECT_EQ(row.host.substr(row.host.size() - 8), ".example") << row.key;
         EXPECT_EQ(row.path.front(), '/') << row.key;
         EXPECT_EQ(productDownloadUrl(row.id, ""), std::string(row.host) + std::string(row.path));
+        EXPECT_EQ(row.manualPage.substr(0, 8), "https://") << row.key;
+        EXPECT_NE(row.manualPage.find(".example/"), std::string_view::npos) << row.key;
     }
 }
 
@@ -51,6 +53,7 @@ TEST(ProductCatalog, IdsOutsideTheTableGiveEmptyText) {
         EXPECT_EQ(productDisplayName(id), L"") << id;
         EXPECT_EQ(productFileStem(id), L"") << id;
         EXPECT_EQ(productDownloadUrl(id), "") << id;
+        EXPECT_EQ(productManualPage(id), "") << id;
         EXPECT_EQ(productDownloadUrl(id, "https://127.0.0.1:8443"), "") << id;
     }
 }

@@ -36,6 +36,13 @@ using testsupport::TestServers;
 using Args = std::vector<std::string>;
 
 constexpr std::size_t kInstallerSize = 1300000;  // three parts
+// The stub's documented exit statuses, as scripts rely on them.
+constexpr int kExitStarted = 0;
+constexpr int kExitInternal = 1;
+constexpr int kExitClosed = 2;
+constexpr int kExitNoConnection = 3;
+constexpr int kExitServerRefused = 4;
+constexpr int kExitRefusedFile = 5;
 const std::string kClosing = "The program will be automatically closed!";
 
 // Bytes of the parts the record, or the resume state, at path counts as
@@ -130,7 +137,7 @@ protected:
             << run.output();
         ASSERT_TRUE(run.waitForOutput("> ", 10s)) << run.output();
         run.type("1\r");
-        ASSERT_EQ(run.waitForExit(10s), 0) << run.output();
+        ASSERT_EQ(run.waitForExit(10s), kExitClosed) << run.output();
     }
 
     TestServers servers;
@@ -216,44 +223,86 @@ TEST_F(SetupEndToEnd, EachFailureShowsItsBoxAndStartsNothing) {
         return servers.faultUrl(false, "/s/" + id);
     };
     const std::int64_t size = 3 * 524288;
+    const std::string host = "127.0.0.1";
+    const std::string page = "https://www.wrenkit.example/download";
     const struct {
         const char* name;
         std::string host;
         const char* language;
-        std::string expected;
+        std::string expected;  // the box's own text and closing sentence
+        int status;            // exit status
+        std::string added;     // the box's next line: the cause in plain words
+        std::string cause;     // in the cause line on stderr and in the short log
     } cases[] = {
         {"refused", closedHost, "en_US.UTF-8",
-         "[Error!]\nDownload Error (system code: 7). " + kClosing},
+         "[Error!]\nDownload Error (system code: 7). " + kClosing, kExitNoConnection,
+         "Could not connect to " + host + ".", closedHost},
         {"refused, Russian", closedHost, "ru_RU.UTF-8",
-         "[Ошибка!]\nDownload Error (system code: 7). Программа будет автоматически закрыта!"},
+         "[Ошибка!]\nDownload Error (system code: 7). Программа будет автоматически закрыта!",
+         kExitNoConnection, "Не удалось подключиться к " + host + ".", closedHost},
         {"unresolvable", "https://websetup-e2e.invalid", "en_US.UTF-8",
-         "Download Error (system code: 6). " + kClosing},
+         "Download Error (system code: 6). " + kClosing, kExitNoConnection,
+         "Could not connect to websetup-e2e.invalid.", "https://websetup-e2e.invalid"},
         // No download host set: the catalogue's own host, under a reserved
         // name that never resolves.
-        {"catalogue host", "", "en_US.UTF-8", "Download Error (system code: 6). " + kClosing},
+        {"catalogue host", "", "en_US.UTF-8", "Download Error (system code: 6). " + kClosing,
+         kExitNoConnection, "Could not connect to downloads.wrenkit.example.",
+         "downloads.wrenkit.example"},
+        {"untrusted certificate", servers.url(Endpoint::Untrusted, "/files/1.bin?"), "en_US.UTF-8",
+         "Download Error (system code: 60). " + kClosing, kExitNoConnection,
+         "Could not connect to " + host + ".", "SSL certificate"},
+        {"404", scenario({FaultRule().status(404).body("no such file")}), "en_US.UTF-8",
+         "Download Error (system code: 404). " + kClosing, kExitServerRefused,
+         "The server " + host + " answered 404 Not Found.", "404 Not Found"},
+        {"503, Russian", scenario({FaultRule().status(503).body("busy")}), "ru_RU.UTF-8",
+         "Download Error (system code: 503). Программа будет автоматически закрыта!",
+         kExitServerRefused, "Сервер " + host + " ответил: 503 Service Unavailable.",
+         "503 Service Unavailable"},
         {"no length", scenario({FaultRule().noContentLength().body("x")}), "en_US.UTF-8",
-         "Server Error (system code: 2001). " + kClosing},
+         "Server Error (system code: 2001). " + kClosing, kExitServerRefused,
+         "The answer of the server " + host + " could not be used.", "names no Content-Length"},
         {"length 0", scenario({FaultRule().contentLength(0)}), "ru_RU.UTF-8",
-         "Internal Error.Программа будет автоматически закрыта!"},
+         "Internal Error.Программа будет автоматически закрыта!", kExitInternal,
+         "Подробности записаны в ", "Undefined error!"},
         {"ranges answered 404",
          scenario({FaultRule().onMethod("HEAD").ranged(size),
                    FaultRule().onRangeStart(524288).status(404), FaultRule().ranged(size)}),
-         "en_US.UTF-8", "Internal Error. " + kClosing},
+         "en_US.UTF-8", "Internal Error. " + kClosing, kExitServerRefused,
+         "The server " + host + " answered 404 Not Found.", "404 Not Found"},
         {"ranges answered 404, Russian",
          scenario({FaultRule().onMethod("HEAD").ranged(size),
                    FaultRule().onRangeStart(524288).status(404), FaultRule().ranged(size)}),
-         "ru_RU.UTF-8", "Внутренняя ошибка. Программа будет автоматически закрыта!"},
+         "ru_RU.UTF-8", "Внутренняя ошибка. Программа будет автоматически закрыта!",
+         kExitServerRefused, "Сервер " + host + " ответил: 404 Not Found.", "404 Not Found"},
         {"stalled", scenario({FaultRule().stall(-1)}), "en_US.UTF-8",
-         "Download Error (system code: 28). " + kClosing},
+         "Download Error (system code: 28). " + kClosing, kExitNoConnection,
+         "Could not connect to " + host + ".", "(libcurl code 28)"},
     };
     const std::string stub = machine.stampedStub({"partnerId=12"});
+    const std::string shortLog = machine.privateFolder() + "/websetup.log";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        std::error_code ignored;
+        fs::remove(shortLog, ignored);
+        fs::remove(machine.sandbox().file("opened-pages"), ignored);
         auto env = environment(c.host);
         env["LANG"] = c.language;
         const auto result = machine.run(stub, env);
-        EXPECT_EQ(result.exitCode, 0);
-        EXPECT_NE(result.err.find(c.expected + "\n"), std::string::npos) << result.err;
+        EXPECT_EQ(result.exitCode, c.status);
+        EXPECT_NE(result.err.find(c.expected + "\n" + c.added), std::string::npos) << result.err;
+        // One cause line, on stderr and in the short log alike.
+        const std::size_t causeAt = result.err.find("websetup: ");
+        ASSERT_NE(causeAt, std::string::npos) << result.err;
+        const std::string causeLine =
+            result.err.substr(causeAt + 10, result.err.find('\n', causeAt) - causeAt - 10);
+        EXPECT_NE(causeLine.find(c.cause), std::string::npos) << causeLine;
+        EXPECT_NE(testsupport::readFile(shortLog).find("Error: " + causeLine), std::string::npos)
+            << testsupport::readFile(shortLog);
+        // The box's first button, taken when nobody can answer, opens the
+        // manual download page of a failed download.
+        EXPECT_EQ(machine.openedPages(), c.status == kExitInternal
+                                             ? std::vector<std::string>{}
+                                             : std::vector<std::string>{page});
         EXPECT_TRUE(machine.installerRuns().empty());
     }
 }
@@ -353,7 +402,7 @@ TEST_F(SetupEndToEnd, ClosingMidDownloadAsksAndObeysTheAnswer) {
         run.type(confirm ? "1\r" : "2\r");
         if (confirm) {
             // About 2 s: the transfers are stopped, not waited out.
-            EXPECT_EQ(run.waitForExit(3s), 0) << run.output();
+            EXPECT_EQ(run.waitForExit(3s), kExitClosed) << run.output();
             EXPECT_LT(std::chrono::steady_clock::now() - answered, 3s);
             EXPECT_TRUE(machine.installerRuns().empty());
         } else {
@@ -399,7 +448,7 @@ TEST_F(SetupEndToEnd, ClosingTheWindowMidDownloadAsksAndObeysTheAnswer) {
         const auto answered = std::chrono::steady_clock::now();
         if (confirm) {
             // About 2 s: the transfers are stopped, not waited out.
-            EXPECT_EQ(run.waitForExit(10s), 0) << run.output();
+            EXPECT_EQ(run.waitForExit(10s), kExitClosed) << run.output();
             EXPECT_LT(std::chrono::steady_clock::now() - answered, 3s);
         } else {
             EXPECT_TRUE(x.gone(question)) << run.output();
@@ -518,6 +567,7 @@ TEST_F(SetupEndToEnd, HostileServersAndProxiesNeverGetAWrongInstallerStarted) {
         std::string proxyAnswer;  // a scenario of the fault server acting as the proxy
         std::string expectedBox;  // empty: the installer starts once, as served
         std::chrono::seconds bound;
+        int status = kExitServerRefused;
     } cases[] = {
         {"parts of a larger file",
          parts(FaultRule().contentRange("Content-Range: bytes {first}-{last}/1572865")), "",
@@ -546,9 +596,9 @@ TEST_F(SetupEndToEnd, HostileServersAndProxiesNeverGetAWrongInstallerStarted) {
          host(scenario({FaultRule().redirects(1).location(fault.url(plainTarget))}), true), "",
          "Download Error (system code: 1). " + kClosing, 20s},
         {"proxy refusing everything with 407", "",
-         scenario({FaultRule().status(407).body("log in first")}), "", 20s},
+         scenario({FaultRule().status(407).body("log in first")}), "", 20s, kExitStarted},
         {"proxy dripping the probe's answer for ever", "",
-         scenario({FaultRule().endless().drip(1, 0.5)}), "", 25s},
+         scenario({FaultRule().endless().drip(1, 0.5)}), "", 25s, kExitStarted},
     };
     const std::string stub = machine.stampedStub({"vid=1"});
     for (const auto& c : cases) {
@@ -562,7 +612,7 @@ TEST_F(SetupEndToEnd, HostileServersAndProxiesNeverGetAWrongInstallerStarted) {
         const auto start = Clock::now();
         const auto result = machine.run(stub, env);
         EXPECT_LT(Clock::now() - start, c.bound);
-        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(result.exitCode, c.status);
         if (c.expectedBox.empty()) {
             ASSERT_EQ(machine.installerRuns().size(), 1u) << result.err;
             EXPECT_EQ(testsupport::readFile(installedCopy()), installer);
@@ -658,7 +708,7 @@ TEST_F(SetupEndToEnd, AnnouncedDigestMustMatchTheInstaller) {
         auto env = environment(servers.faultUrl(true, "/s/" + id + "/file?"));
         env["WEBSETUP_DOWNLOADER_LOG"] = log;
         const auto result = machine.run(stub, env);
-        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(result.exitCode, c.expectedBox.empty() ? kExitStarted : kExitRefusedFile);
         if (c.expectedBox.empty()) {
             EXPECT_EQ(machine.installerRuns().size(), 1u) << result.err;
             EXPECT_EQ(testsupport::readFile(installedCopy()), testsupport::readFile(original));
@@ -783,7 +833,7 @@ TEST_F(SetupEndToEnd, PinnedPublisherMustHaveSignedTheInstaller) {
         env["WEBSETUP_E2E_PUBLISHER_KEY"] = publisher.publicKey();
         env["LANG"] = c.language;
         const auto result = machine.run(stub, env);
-        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(result.exitCode, c.expectedBox.empty() ? kExitStarted : kExitRefusedFile);
         if (c.expectedBox.empty()) {
             EXPECT_EQ(machine.installerRuns().size(), 1u) << result.err;
             EXPECT_EQ(testsupport::readFile(installedCopy()), installer);
@@ -835,7 +885,7 @@ TEST_F(SetupEndToEnd, ClosingEndsAnyHangingRequestWithinASecond) {
         ASSERT_TRUE(run.waitForOutput("> ", 10s)) << run.output();
         const auto answered = std::chrono::steady_clock::now();
         run.type("1\r");
-        EXPECT_EQ(run.waitForExit(5s), 0) << run.output();
+        EXPECT_EQ(run.waitForExit(5s), kExitClosed) << run.output();
         const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
             std::chrono::steady_clock::now() - answered);
         std::printf("%s: ended %lld ms after the confirmation\n", c.name,
@@ -889,7 +939,7 @@ TEST_F(SetupEndToEnd, ResumesOnlyWhileTheServersFileIsUnchanged) {
         if (c.announceDigest) second.header(otherDigest);
         fault.setScenario(id, {second});
         const auto result = machine.run(stub, env);
-        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(result.exitCode, c.started.empty() ? kExitRefusedFile : kExitStarted);
         std::size_t ranges = 0;
         for (const auto& request : fault.requests(id)) {
             if (!request.hasHeader("Range")) continue;

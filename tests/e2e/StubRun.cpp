@@ -9,7 +9,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <stdexcept>
 
 #include "support/WaitFor.h"
@@ -21,6 +23,21 @@ StubMachine::StubMachine() {
     for (const auto& folder : {tempFolder(), uninstallFolder(), recordFolder()}) {
         fs::create_directory(folder);
     }
+    // The user's browser: writes down each page it is asked to show.
+    fs::create_directory(m_sandbox.file("bin"));
+    const std::string browser = m_sandbox.file("bin/xdg-open");
+    m_sandbox.writeFile("bin/xdg-open", "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" +
+                                            m_sandbox.file("opened-pages") + "'\n");
+    fs::permissions(browser, fs::perms::owner_all);
+}
+
+std::vector<std::string> StubMachine::openedPages() const {
+    std::vector<std::string> pages;
+    std::error_code missing;
+    if (!fs::exists(m_sandbox.file("opened-pages"), missing)) return pages;
+    std::istringstream lines(testsupport::readFile(m_sandbox.file("opened-pages")));
+    for (std::string line; std::getline(lines, line);) pages.push_back(line);
+    return pages;
 }
 
 std::string StubMachine::privateFolder() const {
@@ -48,6 +65,8 @@ std::vector<std::string> StubMachine::command(
     environment["TMPDIR"] = tempFolder();
     environment["WEBSETUP_UNINSTALL_DIR"] = uninstallFolder();
     environment["WEBSETUP_E2E_RECORD_DIR"] = recordFolder();
+    const char* path = std::getenv("PATH");
+    environment["PATH"] = m_sandbox.file("bin") + ":" + (path ? path : "/usr/bin:/bin");
     for (const auto& [name, value] : environment) command.push_back(name + "=" + value);
     command.push_back(program);
     return command;

@@ -33,6 +33,8 @@ public:
     std::vector<std::vector<std::string>> installerRuns() const;
     // sha256 of the installer as each run saw itself.
     std::vector<std::string> installerHashes() const;
+    // The pages the stub asked the browser to show, in order.
+    std::vector<std::string> openedPages() const;
     // Processes whose program or arguments lie in this machine's folders: the
     // stub, the installer it downloaded, anything started from them.
     std::vector<std::string> runningPrograms() const;

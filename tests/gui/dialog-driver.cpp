@@ -17,6 +17,7 @@
 
 #include "platform/DialogHostFactory.h"
 #include "setup/CUpdateProgressDlg.h"
+#include "setup/FailureCause.h"
 #include "setup/UiText.h"
 #include "websetup/BuildConfig.h"
 
@@ -28,7 +29,13 @@ int main(int argc, char** argv) {
     CUpdateProgressDlg::Hooks hooks;
     hooks.runSetup = [errorFirst, stepTime](SetupReporter& reporter, const StubSettings&) {
         if (errorFirst) {
-            reporter.showErrorBox(L"Download Error (system code: 6). ");
+            // As the flow words a host that cannot be resolved.
+            reporter.showErrorBox(
+                L"Download Error (system code: 6). ",
+                boxDetails(connectionFailure("https://downloads.wrenkit.example/app/download", 6,
+                                             "Could not resolve host"),
+                           "https://www.wrenkit.example/download",
+                           "/tmp/websetup-1000/websetup.log"));
             reporter.postMessage(makeFinishMessage());
             return;
         }

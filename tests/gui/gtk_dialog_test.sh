@@ -52,18 +52,25 @@ run_language() {
 run_language en "WrenKit installation" "Closing of downloader" en_US.UTF-8
 run_language ru "Установка WrenKit" "Загрытие программы" ru_RU.UTF-8
 
-# The worker's error box, answered with Enter: the dialog finishes.
-LC_ALL= LANG=en_US.UTF-8 "$driver" --error >"$out/error.log" 2>&1 &
-pid=$!
-pids+=($pid)
-box=$(window "Error!") || { wmctrl -l; shot error-missing; fail "no error box"; }
-drawn "$box" || fail "the error box was never painted"
-shot "error-box"
-xdotool windowactivate --sync "$box"
-xdotool key Return
-ended "$pid" || fail "error box: the dialog did not end"
-grep -q '^result=1$' "$out/error.log" || fail "error box: $(cat "$out/error.log")"
-grep -q '^early task ran on the interface thread$' "$out/error.log" ||
-    fail "a task posted before the modal run was lost: $(cat "$out/error.log")"
+# The worker's error box with the cause on a line of its own, answered with
+# Enter: the dialog finishes.
+error_box() {
+    local lang=$1 caption=$2 locale=$3
+    LC_ALL= LANG=$locale "$driver" --error >"$out/error-$lang.log" 2>&1 &
+    local pid=$!
+    pids+=($pid)
+    local box
+    box=$(window "$caption") || { wmctrl -l; shot "error-missing-$lang"; fail "no error box ($lang)"; }
+    drawn "$box" || fail "the error box was never painted ($lang)"
+    shot "error-box-$lang"
+    xdotool windowactivate --sync "$box"
+    xdotool key Return
+    ended "$pid" || fail "error box: the dialog did not end ($lang)"
+    grep -q '^result=1$' "$out/error-$lang.log" || fail "error box: $(cat "$out/error-$lang.log")"
+    grep -q '^early task ran on the interface thread$' "$out/error-$lang.log" ||
+        fail "a task posted before the modal run was lost: $(cat "$out/error-$lang.log")"
+}
+error_box en "Error!" en_US.UTF-8
+error_box ru "Ошибка!" ru_RU.UTF-8
 
 echo "screenshots in $out"

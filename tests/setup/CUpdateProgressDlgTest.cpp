@@ -209,7 +209,7 @@ TEST_F(ProgressDialogTest, AcceptedCloseStopsTheWorkerFirstAndEndsWithCancel) {
 TEST_F(ProgressDialogTest, ErrorBoxThenFinish) {
     int errorBoxResult = 0;
     worker([&](SetupReporter& reporter) {
-        errorBoxResult = reporter.showErrorBox(L"Internal Error. ");
+        errorBoxResult = reporter.showErrorBox(L"Internal Error. ", L"");
         reporter.postMessage(makeFinishMessage());
     });
     host.setBoxResponder([](const MessageBoxLayout&) { return 1; });
@@ -241,7 +241,7 @@ TEST_F(ProgressDialogTest, CloseConfirmedWhileWorkerWaitsForItsErrorBox) {
     worker([&](SetupReporter& reporter) {
         host.requestClose();
         closeAsked.get_future().wait();
-        errorBoxResult = reporter.showErrorBox(L"Download Error (system code: 7). ");
+        errorBoxResult = reporter.showErrorBox(L"Download Error (system code: 7). ", L"");
         reporter.postMessage(makeFinishMessage());
     });
     auto result = std::async(std::launch::async, [&] { return run(counting); });

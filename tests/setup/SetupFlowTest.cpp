@@ -2,6 +2,7 @@
 // fake in place of the progress dialog: no window, no child process.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -47,9 +48,13 @@ public:
         }
         record(std::move(line));
     }
-    int showErrorBox(std::wstring message) override {
+    int showErrorBox(std::wstring message, std::wstring details) override {
         record(L"box=" + message);
+        m_details.push_back(std::move(details));
         return m_boxAnswer;
+    }
+    void openWebPage(const std::string& url) override {
+        record(L"page=" + std::wstring(url.begin(), url.end()));
     }
     const std::atomic<bool>& stopFlag() const override { return m_stop; }
     bool waitForStop(std::chrono::milliseconds timeout) override {
@@ -80,6 +85,10 @@ private:
     std::condition_variable m_stopChanged;
     std::atomic<bool> m_stop{false};
     std::vector<std::wstring> m_lines;
+
+public:
+    // What each box said after its own text; written before the box returns.
+    std::vector<std::wstring> m_details;
 };
 
 // The reports without the running progress, whose number depends on timing;
@@ -127,6 +136,7 @@ struct Row {
     std::vector<std::wstring> reports;  // without the running progress
     bool complete;
     int boxAnswer = 1;
+    ExitStatus status = ExitStatus::kClosed;
 };
 
 // Names the row in gtest's output instead of dumping its bytes.
@@ -134,6 +144,8 @@ void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 
 constexpr const wchar_t kPreparing[] = L"status=Preparing to Install...";
 constexpr const wchar_t kDone[] = L"progress=100|";  // the completion report
+// The box's "Yes" opens the product's manual download page.
+constexpr const wchar_t kManualPage[] = L"page=https://www.wrenkit.example/download";
 
 class SetupFlowDecisions : public ::testing::TestWithParam<Row> {
 protected:
@@ -269,6 +281,13 @@ TEST_P(SetupFlowDecisions, ReportsAsTheRowSays) {
     }
 
     EXPECT_EQ(withoutRunningProgress(reporter.lines()), row.reports);
+    EXPECT_EQ(flow.exitStatus(), row.status);
+    for (const std::wstring& details : reporter.m_details) {
+        // The cause in plain words, the page and the log, a line each.
+        EXPECT_EQ(std::count(details.begin(), details.end(), L'\n'), 2) << details;
+        EXPECT_NE(details.find(L"https://www.wrenkit.example/download"), std::wstring::npos);
+        EXPECT_NE(details.find(L"websetup.log"), std::wstring::npos) << details;
+    }
     EXPECT_EQ(flow.isDownloadComplete(), row.complete);
     if (row.complete) {
         EXPECT_EQ(testsupport::readFile(installerPath()),
@@ -357,15 +376,18 @@ std::vector<Row> rows() {
              Stop::Never,
              {L"box=Download Error (system code: 404). ", L"finish"},
              false,
-             2},
+             2,
+             ExitStatus::kServerRefused},
             {"SizeWithoutLength",
              none,
              Size::NoLength,
              false,
              completes,
              Stop::Never,
-             {L"box=Server Error (system code: 2001). ", L"finish"},
-             false},
+             {L"box=Server Error (system code: 2001). ", kManualPage, L"finish"},
+             false,
+             1,
+             ExitStatus::kServerRefused},
             {"SizeRequestRefused",
              none,
              Size::Refused,
@@ -374,7 +396,8 @@ std::vector<Row> rows() {
              Stop::Never,
              {L"box=Download Error (system code: 7). ", L"finish"},
              false,
-             2},
+             2,
+             ExitStatus::kNoConnection},
             {"InstalledReelBoxIsOpened",
              none,
              Size::Ok,
@@ -382,15 +405,19 @@ std::vector<Row> rows() {
              completes,
              Stop::Never,
              {L"finish"},
-             false},
+             false,
+             1,
+             ExitStatus::kStarted},
             {"TransferFailsMidway",
              none,
              Size::Ok,
              false,
              Transfer::FailsMidway,
              Stop::Never,
-             {kPreparing, L"box=Internal Error. ", L"finish"},
-             false},
+             {kPreparing, L"box=Internal Error. ", kManualPage, L"finish"},
+             false,
+             1,
+             ExitStatus::kServerRefused},
             {"StopBeforeStart", none, Size::Ok, false, completes, Stop::BeforeStart, {}, false},
             {"StopInProbe", Proxy::Hanging, Size::Ok, false, completes, Stop::InProbe, {}, false},
             {"StopInSizeRequest",

@@ -65,3 +65,5 @@ PublisherCheck checkPublisherSignature(const platform::ReadOnlyFile& installer,
     return authenticodeVerdict(static_cast<std::uint32_t>(result), name,
                                utf8ToWide(pinnedPublisher));
 }
+
+std::string pinnedPublisherName(const std::string& pinnedPublisher) { return pinnedPublisher; }
