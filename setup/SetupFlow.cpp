@@ -14,6 +14,7 @@
 #include "app/InstalledProduct.h"
 #include "app/ProductCatalog.h"
 #include "downloader/DownloaderLog.h"
+#include "downloader/FilePath.h"
 #include "downloader/ResumeState.h"
 #include "net/SingleRequest.h"
 #include "platform/PathSeparator.h"
@@ -234,10 +235,7 @@ void SetupFlow::pollDownload(SetupReporter& reporter, const ProxySettings& proxy
             if (m_downloader.isFinished()) {
                 finishDownload(reporter, proxy);
             } else {
-                DownloaderLog::failure("the download of " +
-                                       wideToUtf8(m_downloader.downloadInfo().destFilePath()) +
-                                       " ended incomplete");
-                reportError(reporter, uiText(12));
+                reportError(reporter, incompleteDownloadText());
             }
             return;
         }
@@ -250,6 +248,25 @@ void SetupFlow::pollDownload(SetupReporter& reporter, const ProxySettings& proxy
             return;
         }
     }
+}
+
+std::wstring SetupFlow::incompleteDownloadText() {
+    const std::wstring installer = m_downloader.downloadInfo().destFilePath();
+    if (m_downloader.lastError() != DE_DiskFull) {
+        DownloaderLog::failure("the download of " + wideToUtf8(installer) + " ended incomplete");
+        return uiText(12);
+    }
+    // The downloader gave back what its reservation took: what is free now
+    // is what the installer can have.
+    const std::wstring folder = installer.substr(0, installer.rfind(platform::kPathSeparator));
+    boost::system::error_code error;
+    const boost::filesystem::space_info space = boost::filesystem::space(toFilePath(folder), error);
+    const std::int64_t available = error ? 0 : static_cast<std::int64_t>(space.available);
+    const std::int64_t missing = m_downloader.downloadInfo().totalSize() - available;
+    DownloaderLog::failure("the disk is full: " + std::to_string(missing) +
+                           " bytes more are needed in " + wideToUtf8(folder) + " for " +
+                           wideToUtf8(installer));
+    return uiText(12) + diskFullText(missing, folder);
 }
 
 void SetupFlow::finishDownload(SetupReporter& reporter, const ProxySettings& proxy) {

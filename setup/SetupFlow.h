@@ -83,6 +83,10 @@ private:
     // Builds the record and takes the files; throws as the error box expects.
     DownloadInfo prepareDownload(const std::string& url, std::int32_t size);
     void pollDownload(SetupReporter& reporter, const ProxySettings& proxy);
+    // The error box's text for a download thread that ended without the
+    // file: the internal error, with what the disk lacks when it is full.
+    // Its cause goes to the log.
+    std::wstring incompleteDownloadText();
     // The file is complete: starts it once admitted, or shows why not.
     void finishDownload(SetupReporter& reporter, const ProxySettings& proxy);
     // After the download thread has ended with the file complete: true when

@@ -32,3 +32,9 @@ std::wstring uiText(unsigned id);
 // sentence. Kept beside the numbered table, whose ids stay as they are.
 // Any thread.
 std::wstring unverifiedInstallerText();
+
+// What follows uiText(12) in the error box when the installer does not fit
+// on the disk: how much more space the folder needs, in whole megabytes
+// (rounded up, at least one), in the user's interface language; like
+// uiText(12), it ends with a blank before the closing sentence. Any thread.
+std::wstring diskFullText(std::int64_t missingBytes, const std::wstring& folder);

@@ -457,20 +457,52 @@ TEST_F(SetupEndToEnd, PlantedLinksAreNotFollowed) {
     EXPECT_EQ(testsupport::readFile(victim), "keep");
 }
 
-TEST_F(SetupEndToEnd, AFullDiskLeavesItsCauseOnStderrAndInTheLog) {
-    const downloadertest::SmallDisk disk(machine.tempFolder(), 256 * 1024);
-    if (!disk.available()) GTEST_SKIP() << disk.reason();
-    const std::string log = machine.sandbox().file("diagnostic.log");
-    auto variables = environment(serveInstaller());
-    variables["WEBSETUP_DOWNLOADER_LOG"] = log;
+// An installer larger than the free space: the box says how much more the
+// folder needs, the cause goes to stderr and the log, and the disk is left
+// with the space it had (ext4 keeps what a failed reservation took).
+TEST_F(SetupEndToEnd, AFullDiskIsNamedAndLeftAsItWasFound) {
+    using Kind = downloadertest::SmallDisk::Kind;
+    const struct {
+        const char* name;
+        Kind kind;
+        std::int64_t bytes;
+        const char* language;
+    } cases[] = {
+        {"tmpfs, English", Kind::Tmpfs, 256 * 1024, "en_US.UTF-8"},
+        {"ext4, Russian", Kind::Ext4, 2 * 1024 * 1024, "ru_RU.UTF-8"},
+    };
+    const std::size_t size = 2500000;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const downloadertest::SmallDisk disk(machine.tempFolder(), c.bytes, c.kind);
+        if (!disk.available()) GTEST_SKIP() << disk.reason();
+        const std::int64_t freeBefore = disk.freeBytes();
+        const std::string log = machine.sandbox().file(std::string("log of ") + c.name);
+        auto variables = environment(serveInstaller("files", size));
+        variables["WEBSETUP_DOWNLOADER_LOG"] = log;
+        variables["LANG"] = c.language;
 
-    const auto result = machine.run(machine.stampedStub({"vid=1"}), variables);
-    EXPECT_NE(result.err.find("Internal Error. " + kClosing), std::string::npos) << result.err;
-    const std::string cause =
-        "cannot reserve space for " + installedCopy() + ": " + std::strerror(ENOSPC);
-    EXPECT_NE(result.err.find(cause), std::string::npos) << result.err;
-    EXPECT_NE(testsupport::readFile(log).find(cause), std::string::npos);
-    EXPECT_TRUE(machine.installerRuns().empty());
+        const auto result = machine.run(machine.stampedStub({"vid=1"}), variables);
+        // Only the private folder and the record are left on the disk.
+        const std::int64_t freeAfter = disk.freeBytes();
+        EXPECT_GT(freeAfter, freeBefore - 64 * 1024);
+        const std::int64_t megabytes =
+            (static_cast<std::int64_t>(size) - freeAfter + 1048575) / 1048576;
+        const std::string box =
+            c.kind == Kind::Tmpfs
+                ? "Internal Error. The disk is full: " + std::to_string(megabytes) +
+                      " MB more are needed in " + machine.privateFolder() + ". " + kClosing
+                : "Внутренняя ошибка. Диск заполнен: в папке " + machine.privateFolder() +
+                      " не хватает " + std::to_string(megabytes) +
+                      " МБ. Программа будет автоматически закрыта!";
+        EXPECT_NE(result.err.find(box + "\n"), std::string::npos) << result.err;
+        const std::string cause =
+            "cannot reserve space for " + installedCopy() + ": " + std::strerror(ENOSPC);
+        EXPECT_NE(result.err.find(cause), std::string::npos) << result.err;
+        EXPECT_NE(testsupport::readFile(log).find(cause), std::string::npos);
+        EXPECT_FALSE(fs::exists(installedCopy()));
+        EXPECT_TRUE(machine.installerRuns().empty());
+    }
 }
 
 TEST_F(SetupEndToEnd, SecondCopyDuringADownloadDoesNotBreakTheFirst) {
