@@ -87,6 +87,78 @@ TEST(PrivateTempFolderTest, FallsBackToAFreshFolderFromWhatOthersCouldHavePlante
     }
 }
 
+// A stub that had to fall back works in the same folder on every run, so
+// that it resumes and leaves no new folder behind; a look-alike of that
+// folder is taken only when it is ours as surely as one we made.
+TEST(PrivateTempFolderTest, FindsItsOwnFallbackFolderAgainButNoLookAlike) {
+    const struct {
+        const char* name;
+        // Plants the look-alike at path; nothing planted: an earlier run's
+        // fallback is there.
+        std::function<void(const std::string& path, const Sandbox& elsewhere)> plant;
+        bool reused;
+        bool needsRoot;
+    } cases[] = {
+        {"an earlier run's folder", nullptr, true, false},
+        {"a link to a folder of ours",
+         [](const std::string& path, const Sandbox& elsewhere) {
+             ::chmod(elsewhere.path().c_str(), 0700);
+             fs::create_directory_symlink(elsewhere.path(), path);
+         },
+         false, false},
+        {"a plain file",
+         [](const std::string& path, const Sandbox&) { std::ofstream(path) << "x"; }, false, false},
+        {"an own folder open to all",
+         [](const std::string& path, const Sandbox&) {
+             fs::create_directory(path);
+             ::chmod(path.c_str(), 0777);
+         },
+         false, false},
+        {"an own folder we cannot write to",
+         [](const std::string& path, const Sandbox&) {
+             fs::create_directory(path);
+             ::chmod(path.c_str(), 0500);
+         },
+         false, false},
+        {"a folder of another user",
+         [](const std::string& path, const Sandbox&) {
+             fs::create_directory(path);
+             ::chmod(path.c_str(), 0700);
+             ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+         },
+         false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.needsRoot && ::geteuid() != 0) continue;  // only root can give a folder away
+        const Sandbox root;
+        const Sandbox elsewhere;
+        const std::string usual = expectedFolder(root);
+        std::ofstream(usual) << "not a folder";
+        std::string planted = usual + "-Ab12Cd";
+        if (c.plant) {
+            c.plant(planted, elsewhere);
+        } else {
+            planted = platform::privateTempFolder(root.path().string()).path;
+        }
+        struct stat before {};
+        ASSERT_EQ(::lstat(planted.c_str(), &before), 0);
+
+        const platform::PrivateFolder folder = platform::privateTempFolder(root.path().string());
+        EXPECT_EQ(folder.path == planted, c.reused) << folder.path;
+        EXPECT_EQ(folder.path.rfind(usual + "-", 0), 0u) << folder.path;
+        EXPECT_NE(folder.fallbackReason.find(usual), std::string::npos) << folder.fallbackReason;
+        EXPECT_TRUE(fs::is_directory(fs::symlink_status(folder.path)));
+        EXPECT_EQ(modeOf(folder.path), 0700u);
+        struct stat after {};
+        ASSERT_EQ(::lstat(planted.c_str(), &after), 0);
+        EXPECT_EQ(after.st_mode, before.st_mode) << "left as it was";
+        EXPECT_TRUE(fs::is_empty(elsewhere.path()));
+        EXPECT_EQ(platform::privateTempFolder(root.path().string()).path, folder.path)
+            << "the same folder on the next run";
+    }
+}
+
 TEST(PrivateTempFolderTest, NamesBothFailuresWhenNoFolderCanBeHad) {
     const Sandbox root;
     const std::string missing = root.file("missing");
