@@ -60,6 +60,7 @@ bool SetupFlow::isDownloadComplete() const { return m_downloadFinished; }
 
 void SetupFlow::runSetup(SetupReporter& reporter, const StubSettings& settings) {
     m_settings = settings;
+    for (const std::string& dropped : m_settings.droppedSettings) DownloaderLog::failure(dropped);
     // Not examined: should it fail, the first request fails and its error
     // box tells the user.
     (void)curl_global_init(CURL_GLOBAL_ALL);

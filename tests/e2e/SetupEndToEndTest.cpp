@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iterator>
 #include <map>
 #include <random>
@@ -29,6 +30,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using namespace std::string_literals;
 using testsupport::Endpoint;
 using testsupport::FaultRule;
 using testsupport::FaultServer;
@@ -205,6 +207,20 @@ TEST_F(SetupEndToEnd, StampedValuesCannotAddSwitchesToTheInstaller) {
     EXPECT_EQ(machine.installerRuns(),
               (std::vector<Args>{{"/contentAddress=x\" /S \"y", "/ap=a\" /D=C:\\evil \"b"}}))
         << result.err;
+
+    // Nor cut it short: a block stamped by other means may hold a value that
+    // decodes to a NUL character, which ends a C string. That setting is
+    // dropped, and said so; the rest are passed on.
+    forgetInstallerRuns();
+    const std::string raw = machine.stampedStub({});
+    std::ofstream(raw, std::ios::binary | std::ios::app)
+        << "PayloadInfo:vid=1%00;ap=a%00b;partnerId=12;\0\0"s;
+    const auto dropped = machine.run(raw, environment(serveInstaller()));
+    EXPECT_EQ(machine.installerRuns(), (std::vector<Args>{{"/partnerId=12"}})) << dropped.err;
+    EXPECT_NE(dropped.err.find("the stamped setting \"vid\" is dropped: its value decodes to a "
+                               "NUL character\n"),
+              std::string::npos)
+        << dropped.err;
 }
 
 TEST_F(SetupEndToEnd, EachFailureShowsItsBoxAndStartsNothing) {
