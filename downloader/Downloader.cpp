@@ -270,11 +270,10 @@ bool Downloader::allocateDestFile() {
     const bool closed = ::close(fd) == 0;
     if (reserved != EINVAL && reserved != EOPNOTSUPP) {
         if (reserved == 0 && closed) return true;
-        if (reserved != 0) {
-            errno = reserved;
-            DownloaderLog::failure(
-                systemFailure("cannot reserve space for", m_downloadInfo.destFilePath()));
-        }
+        if (reserved != 0) errno = reserved;  // else close's own
+        DownloaderLog::failure(
+            systemFailure(reserved != 0 ? "cannot reserve space for" : "cannot close",
+                          m_downloadInfo.destFilePath()));
         releaseFailedReservation(reserved == ENOSPC);
         return false;
     }
