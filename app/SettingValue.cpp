@@ -42,3 +42,10 @@ std::wstring urlDecode(std::wstring_view text) {
 }
 
 std::wstring decodeSettingValue(std::string_view raw) { return urlDecode(utf8ToWide(raw)); }
+
+std::optional<std::string> storedValueProblem(std::string_view raw) {
+    if (decodeSettingValue(raw).find(L'\0') != std::wstring::npos) {
+        return "its value decodes to a NUL character";
+    }
+    return std::nullopt;
+}

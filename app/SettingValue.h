@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,3 +26,9 @@ std::wstring urlDecode(std::wstring_view text);
 // Converts a stored value from UTF-8 to UTF-16 (invalid sequences skipped) and
 // then applies urlDecode.
 std::wstring decodeSettingValue(std::string_view raw);
+
+// Why the stub refuses a stored value, or std::nullopt when it takes it. A
+// value that decodes to a NUL character ("%00", or "%0" not followed by a
+// hexadecimal digit) is refused: where the installer's command line becomes a
+// C string, it would end there, and every argument after it would be lost.
+std::optional<std::string> storedValueProblem(std::string_view raw);

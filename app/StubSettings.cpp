@@ -5,9 +5,20 @@
 #include <stdexcept>
 #include <utility>
 
+#include "app/SettingValue.h"
+
 StubSettings StubSettings::read(std::string productKey, PayloadInfo payload) {
     StubSettings settings;
     settings.payload = std::move(payload);
+    for (auto setting = settings.payload.begin(); setting != settings.payload.end();) {
+        if (const std::optional<std::string> problem = storedValueProblem(setting->second)) {
+            settings.droppedSettings.push_back("the stamped setting \"" + setting->first +
+                                               "\" is dropped: " + *problem);
+            setting = settings.payload.erase(setting);
+        } else {
+            ++setting;
+        }
+    }
     settings.vid = takeSetting(settings.payload, "vid");
     settings.partnerId = takeSetting(settings.payload, "partnerId");
     settings.contentType = takeSetting(settings.payload, "contentType");

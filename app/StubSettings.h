@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "app/PayloadInfo.h"
 #include "app/ProductCatalog.h"
@@ -18,9 +19,13 @@ struct StubSettings {
     std::wstring contentType;
     std::wstring offerUrl;
     PayloadInfo payload;  // what is left after the six named settings, still encoded
+    // Why each stamped setting the stub refused (storedValueProblem) was
+    // dropped, one line each for the log; the setting counts as not stamped.
+    std::vector<std::string> droppedSettings;
 
-    // Takes the six named settings out of payload and resolves productKey,
-    // compared without regard to the case of its ASCII letters. Throws
+    // Drops the settings whose values the stub refuses, takes the six named
+    // settings out of payload and resolves productKey, compared without
+    // regard to the case of its ASCII letters. Throws
     // std::runtime_error "Invalid installer!" for a key the catalogue does not
     // know: start-up shows it before any window.
     static StubSettings read(std::string productKey, PayloadInfo payload);

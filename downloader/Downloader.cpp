@@ -272,33 +272,55 @@ bool Downloader::allocateDestFile() {
     const int reserved = total > 0 ? ::posix_fallocate(fd, 0, total) : 0;
     const bool closed = ::close(fd) == 0;
     if (reserved != EINVAL && reserved != EOPNOTSUPP) {
-        if (reserved != 0) {
-            errno = reserved;
-            DownloaderLog::failure(
-                systemFailure("cannot reserve space for", m_downloadInfo.destFilePath()));
-        }
-        return reserved == 0 && closed;
+        if (reserved == 0 && closed) return true;
+        if (reserved != 0) errno = reserved;  // else close's own
+        DownloaderLog::failure(
+            systemFailure(reserved != 0 ? "cannot reserve space for" : "cannot close",
+                          m_downloadInfo.destFilePath()));
+        releaseFailedReservation(reserved == ENOSPC);
+        return false;
     }
     // A file system without reservations gets the zeros written instead.
 #endif
-    boost::filesystem::ofstream file(path, std::ios::binary | std::ios::out | std::ios::trunc);
-    if (!file.is_open()) {
-        DownloaderLog::failure(systemFailure("cannot create", m_downloadInfo.destFilePath()));
-        return false;
-    }
-    // Large blocks: the stream hands each one to the system in one call.
-    constexpr std::int32_t kBlockSize = 1024 * 1024;
-    static const std::vector<char> zeros(kBlockSize);
-    for (std::int32_t written = 0; written < total;) {
-        const std::int32_t block = std::min(total - written, kBlockSize);
-        file.write(zeros.data(), block);
-        if (file.bad()) {
+    {
+        boost::filesystem::ofstream file(path, std::ios::binary | std::ios::out | std::ios::trunc);
+        if (!file.is_open()) {
+            DownloaderLog::failure(systemFailure("cannot create", m_downloadInfo.destFilePath()));
             return false;
         }
-        written += block;
+        // Large blocks: the stream hands each one to the system in one call.
+        constexpr std::int32_t kBlockSize = 1024 * 1024;
+        static const std::vector<char> zeros(kBlockSize);
+        for (std::int32_t written = 0; written < total && !file.bad();) {
+            const std::int32_t block = std::min(total - written, kBlockSize);
+            file.write(zeros.data(), block);
+            written += block;
+        }
+        file.flush();
+        if (!file.bad()) return true;
+        DownloaderLog::failure(systemFailure("cannot fill", m_downloadInfo.destFilePath()));
     }
-    file.flush();
-    return !file.bad();
+    releaseFailedReservation(false);
+    return false;
+}
+
+void Downloader::releaseFailedReservation(bool noSpace) {
+    // allocateDestFile removed what was there before, so the whole file is
+    // what the failed reservation took: left, it could fill the disk to the
+    // last block (ext4 keeps what a failed posix_fallocate got).
+    const boost::filesystem::path path = toFilePath(m_downloadInfo.destFilePath());
+    boost::system::error_code error;
+    if (!boost::filesystem::remove(path, error) && error) {
+        DownloaderLog::failure("cannot remove " + wideToUtf8(m_downloadInfo.destFilePath()) + ": " +
+                               error.message());
+    }
+    // Where the system gave no reason (a stream that failed), the space left
+    // with the file gone tells whether the disk is too full for it.
+    const boost::filesystem::space_info space = boost::filesystem::space(path.parent_path(), error);
+    if (noSpace ||
+        (!error && space.available < static_cast<std::uintmax_t>(m_downloadInfo.totalSize()))) {
+        m_lastError = DE_DiskFull;
+    }
 }
 
 DownloadError Downloader::downloadFromAddresses(DownloaderAsyncWriter* writer) {

@@ -83,8 +83,10 @@ public:
     // True when the last download ended because the file could not be
     // written (for example a full disk); its record was reset.
     bool writeFailed() const;
-    // Result of the last transfer of the last download; empty when no
-    // transfer was made (the file could not be prepared, or none ran yet).
+    // Result of the last transfer of the last download; DE_DiskFull when the
+    // file could not be given its size for lack of space; empty when no
+    // transfer was made for another reason (the file could not be prepared,
+    // or none ran yet).
     std::optional<DownloadError> lastError() const;
 
     // Why a part transfer failed: libcurl's result (CURLE_OK when the answer
@@ -103,7 +105,13 @@ private:
     void download();
     // The file is resumed from, or created anew; false when it cannot be.
     bool prepareDestFile();
+    // Creates the file anew at its full size; false, with the cause logged
+    // and lastError() DE_DiskFull when the disk lacks the space, when it
+    // cannot. A failed attempt leaves no file behind.
     bool allocateDestFile();
+    // Removes the file a failed allocateDestFile made, giving its blocks
+    // back. `noSpace`: the system said the disk is full.
+    void releaseFailedReservation(bool noSpace);
     // Removes the resume state; false, with the cause logged, when it stays.
     bool forgetResumeState();
     // Queues a resume point behind the parts handed to the writer so far:

@@ -1,13 +1,17 @@
 #include "platform/PrivateFiles.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <optional>
 #include <stdexcept>
+#include <vector>
 
 #include "platform/SystemErrorText.h"
 
@@ -32,23 +36,63 @@ std::string unusableBecause(const std::string& folder, uid_t user) {
     if (status.st_uid != user) {
         return folder + " belongs to another user (uid " + std::to_string(status.st_uid) + ")";
     }
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
     if ((status.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
-        char mode[8];
-        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
         return folder + " is open to other users (mode " + mode + ")";
     }
+    if ((status.st_mode & S_IRWXU) != S_IRWXU) {
+        return folder + " does not give its owner full access (mode " + mode + ")";
+    }
     return {};
+}
+
+// The names mkdtemp gives "<usual>-XXXXXX": six ASCII letters or digits.
+bool isFallbackName(const std::string& name, const std::string& usualName) {
+    constexpr std::size_t kSuffixLength = 6;
+    const auto letterOrDigit = [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    };
+    return name.size() == usualName.size() + 1 + kSuffixLength &&
+           name.compare(0, usualName.size(), usualName) == 0 && name[usualName.size()] == '-' &&
+           std::all_of(name.end() - kSuffixLength, name.end(), letterOrDigit);
+}
+
+// A fallback folder an earlier run made, so that a stub that has to fall
+// back resumes there and does not leave a new folder behind each run. A
+// look-alike is taken only when it passes the same checks as the usual
+// folder: another user can plant the name, but not a folder that is ours.
+// The first by name, so that every run picks the same one.
+std::optional<std::string> earlierFallback(const std::string& tempRoot,
+                                           const std::string& usualName, uid_t user) {
+    DIR* const directory = ::opendir(tempRoot.c_str());
+    if (directory == nullptr) return std::nullopt;  // mkdtemp then says what is wrong
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(directory)) {
+        if (isFallbackName(entry->d_name, usualName)) names.emplace_back(entry->d_name);
+    }
+    ::closedir(directory);  // read only
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        const std::string folder = tempRoot + "/" + name;
+        if (unusableBecause(folder, user).empty()) return folder;
+    }
+    return std::nullopt;
 }
 
 }  // namespace
 
 PrivateFolder privateTempFolder(const std::string& tempRoot) {
     const uid_t user = ::geteuid();
-    const std::string usual = tempRoot + "/websetup-" + std::to_string(user);
+    const std::string usualName = "websetup-" + std::to_string(user);
+    const std::string usual = tempRoot + "/" + usualName;
     const std::string reason = ::mkdir(usual.c_str(), S_IRWXU) != 0 && errno != EEXIST
                                    ? errnoText("cannot create " + usual, errno)
                                    : unusableBecause(usual, user);
     if (reason.empty()) return {usual, {}};
+    if (std::optional<std::string> earlier = earlierFallback(tempRoot, usualName, user)) {
+        return {*earlier, reason};
+    }
     std::string fresh = usual + "-XXXXXX";
     if (::mkdtemp(fresh.data()) == nullptr) {
         throw failure(reason + "; cannot create a folder in " + tempRoot + " either", errno);

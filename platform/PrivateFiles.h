@@ -18,12 +18,13 @@ struct PrivateFolder {
 
 // Returns "<tempRoot>/websetup-<uid>", creating it with mode 0700 when it
 // does not exist. An existing entry is used only when it is a directory (not
-// a symbolic link) owned by the calling user that nobody else could enter:
-// anything else may have been planted by another user, to lock the stub out
-// or to have it use files of theirs, and is left alone. The stub then works
-// in a fresh folder "<tempRoot>/websetup-<uid>-XXXXXX" of its own instead
-// and says why. Throws std::runtime_error naming the paths and the reasons
-// when neither can be had.
+// a symbolic link) owned by the calling user with mode 0700: anything else
+// may have been planted by another user, to lock the stub out or to have it
+// use files of theirs, and is left alone. The stub then works in a fallback
+// folder "<tempRoot>/websetup-<uid>-XXXXXX" instead and says why: the first
+// by name of those an earlier run made that passes the same checks, so that
+// it resumes there, else a fresh one. Throws std::runtime_error naming the
+// paths and the reasons when no folder can be had.
 // On Windows the folder is "<tempRoot>\websetup-<user SID>", its access list
 // granting the user alone, and links (reparse points) or a folder of another
 // owner are refused. Any thread.

@@ -14,6 +14,7 @@
 #include "app/InstalledProduct.h"
 #include "app/ProductCatalog.h"
 #include "downloader/DownloaderLog.h"
+#include "downloader/FilePath.h"
 #include "downloader/ResumeState.h"
 #include "net/SingleRequest.h"
 #include "platform/DialogHost.h"
@@ -57,6 +58,23 @@ std::string secondsSince(std::chrono::steady_clock::time_point start) {
     return (boost::format("%.1f") % elapsed.count()).str();
 }
 
+// The downloader gave back what its reservation took: what is free now is
+// what the installer can have.
+FailureCause diskFull(DownloadInfo& info) {
+    const std::wstring installer = info.destFilePath();
+    const std::wstring folder = installer.substr(0, installer.rfind(platform::kPathSeparator));
+    boost::system::error_code error;
+    const boost::filesystem::space_info space = boost::filesystem::space(toFilePath(folder), error);
+    const std::int64_t available = error ? 0 : static_cast<std::int64_t>(space.available);
+    const std::int64_t missing = info.totalSize() - available;
+    FailureCause cause;
+    cause.status = ExitStatus::kLocalSystem;
+    cause.line = "the disk is full: " + std::to_string(missing) + " bytes more are needed in " +
+                 wideToUtf8(folder) + " for " + wideToUtf8(installer);
+    cause.plain = diskFullText(missing, folder);
+    return cause;
+}
+
 // Why a download thread ended without the whole file.
 FailureCause downloadFailure(Downloader& downloader) {
     DownloadInfo& info = downloader.downloadInfo();
@@ -67,6 +85,7 @@ FailureCause downloadFailure(Downloader& downloader) {
     const std::string url = info.baseUrls().empty() ? std::string() : info.baseUrls().front();
     const std::optional<DownloadError> error = downloader.lastError();
     if (!error) return localFailure("cannot prepare", path, "the file could not be created");
+    if (*error == DE_DiskFull) return diskFull(info);
     switch (*error) {
         case DE_NotFound:
             return serverRefusal(url, 404);
@@ -150,6 +169,7 @@ void SetupFlow::openRunLog() {
 void SetupFlow::runSetup(SetupReporter& reporter, const StubSettings& settings) {
     openRunLog();
     m_settings = settings;
+    for (const std::string& dropped : m_settings.droppedSettings) DownloaderLog::failure(dropped);
     // Not examined: should it fail, the first request fails and its error
     // box tells the user.
     (void)curl_global_init(CURL_GLOBAL_ALL);

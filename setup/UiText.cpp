@@ -1,7 +1,9 @@
 #include "setup/UiText.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
+#include <boost/format.hpp>
 
 #include "platform/UserLanguage.h"
 
@@ -60,4 +62,17 @@ std::wstring uiText(unsigned id) { return UiText::lookup(id, UiText::language())
 std::wstring unverifiedInstallerText() {
     return UiText::language() == UiText::kRussianLanguage ? kUnverifiedInstaller.russian
                                                           : kUnverifiedInstaller.english;
+}
+
+std::wstring diskFullText(std::int64_t missingBytes, const std::wstring& folder) {
+    constexpr std::int64_t kMegabyte = 1024 * 1024;
+    const std::int64_t megabytes =
+        std::max<std::int64_t>(1, (missingBytes + kMegabyte - 1) / kMegabyte);
+    if (UiText::language() == UiText::kRussianLanguage) {
+        return (boost::wformat(L"Диск заполнен: в папке %s не хватает %d МБ.") % folder % megabytes)
+            .str();
+    }
+    return (boost::wformat(L"The disk is full: %d MB more %s needed in %s.") % megabytes %
+            (megabytes == 1 ? L"is" : L"are") % folder)
+        .str();
 }

@@ -32,3 +32,8 @@ std::wstring uiText(unsigned id);
 // sentence. Kept beside the numbered table, whose ids stay as they are.
 // Any thread.
 std::wstring unverifiedInstallerText();
+
+// The error box's line naming a full disk: how much more space the folder
+// needs, in whole megabytes (rounded up, at least one), in the user's
+// interface language. Any thread.
+std::wstring diskFullText(std::int64_t missingBytes, const std::wstring& folder);

@@ -179,5 +179,25 @@ TEST(DownloaderSession, AFullDiskEndsTheDownloadAsFailed) {
     EXPECT_FALSE(fixture.downloader.downloadInfo().isComplete());
 }
 
+// ext4 keeps the blocks a failed posix_fallocate took, so a file larger
+// than the free space would leave the disk completely full.
+TEST(DownloaderSession, ARefusedReservationLeavesTheDiskAsItWas) {
+    const TestServers servers;
+    DownloadFixture fixture;
+    const SmallDisk disk(fixture.sandbox.file("disk"), 2 * 1024 * 1024, SmallDisk::Kind::Ext4);
+    if (!disk.available()) {
+        GTEST_SKIP() << disk.reason();
+    }
+    fixture.dest = fixture.sandbox.file("disk/dest.bin");
+    const std::int64_t freeBefore = disk.freeBytes();
+    fixture.configure(4 * P, {servers.fileUrl(Endpoint::Http, "")},
+                      TestServers::standardFile(4 * P));
+    ASSERT_TRUE(fixture.run());
+    EXPECT_EQ(fixture.downloader.lastError(), DE_DiskFull);
+    EXPECT_FALSE(fixture.downloader.isFinished());
+    EXPECT_EQ(disk.freeBytes(), freeBefore);
+    EXPECT_FALSE(std::filesystem::exists(fixture.dest));
+}
+
 }  // namespace
 }  // namespace downloadertest

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iterator>
 #include <map>
 #include <random>
@@ -29,6 +30,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using namespace std::string_literals;
 using testsupport::Endpoint;
 using testsupport::FaultRule;
 using testsupport::FaultServer;
@@ -212,6 +214,20 @@ TEST_F(SetupEndToEnd, StampedValuesCannotAddSwitchesToTheInstaller) {
     EXPECT_EQ(machine.installerRuns(),
               (std::vector<Args>{{"/contentAddress=x\" /S \"y", "/ap=a\" /D=C:\\evil \"b"}}))
         << result.err;
+
+    // Nor cut it short: a block stamped by other means may hold a value that
+    // decodes to a NUL character, which ends a C string. That setting is
+    // dropped, and said so; the rest are passed on.
+    forgetInstallerRuns();
+    const std::string raw = machine.stampedStub({});
+    std::ofstream(raw, std::ios::binary | std::ios::app)
+        << "PayloadInfo:vid=1%00;ap=a%00b;partnerId=12;\0\0"s;
+    const auto dropped = machine.run(raw, environment(serveInstaller()));
+    EXPECT_EQ(machine.installerRuns(), (std::vector<Args>{{"/partnerId=12"}})) << dropped.err;
+    EXPECT_NE(dropped.err.find("the stamped setting \"vid\" is dropped: its value decodes to a "
+                               "NUL character\n"),
+              std::string::npos)
+        << dropped.err;
 }
 
 TEST_F(SetupEndToEnd, EachFailureShowsItsBoxAndStartsNothing) {
@@ -506,20 +522,55 @@ TEST_F(SetupEndToEnd, PlantedLinksAreNotFollowed) {
     EXPECT_EQ(testsupport::readFile(victim), "keep");
 }
 
-TEST_F(SetupEndToEnd, AFullDiskLeavesItsCauseOnStderrAndInTheLog) {
-    const downloadertest::SmallDisk disk(machine.tempFolder(), 256 * 1024);
-    if (!disk.available()) GTEST_SKIP() << disk.reason();
-    const std::string log = machine.sandbox().file("diagnostic.log");
-    auto variables = environment(serveInstaller());
-    variables["WEBSETUP_DOWNLOADER_LOG"] = log;
+// An installer larger than the free space: the box says how much more the
+// folder needs, the cause goes to stderr and the log, and the disk is left
+// with the space it had (ext4 keeps what a failed reservation took).
+TEST_F(SetupEndToEnd, AFullDiskIsNamedAndLeftAsItWasFound) {
+    using Kind = downloadertest::SmallDisk::Kind;
+    const struct {
+        const char* name;
+        Kind kind;
+        std::int64_t bytes;
+        const char* language;
+    } cases[] = {
+        {"tmpfs, English", Kind::Tmpfs, 256 * 1024, "en_US.UTF-8"},
+        {"ext4, Russian", Kind::Ext4, 2 * 1024 * 1024, "ru_RU.UTF-8"},
+    };
+    const std::size_t size = 2500000;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const downloadertest::SmallDisk disk(machine.tempFolder(), c.bytes, c.kind);
+        if (!disk.available()) GTEST_SKIP() << disk.reason();
+        const std::int64_t freeBefore = disk.freeBytes();
+        const std::string log = machine.sandbox().file(std::string("log of ") + c.name);
+        auto variables = environment(serveInstaller("files", size));
+        variables["WEBSETUP_DOWNLOADER_LOG"] = log;
+        variables["LANG"] = c.language;
 
-    const auto result = machine.run(machine.stampedStub({"vid=1"}), variables);
-    EXPECT_NE(result.err.find("Internal Error. " + kClosing), std::string::npos) << result.err;
-    const std::string cause =
-        "cannot reserve space for " + installedCopy() + ": " + std::strerror(ENOSPC);
-    EXPECT_NE(result.err.find(cause), std::string::npos) << result.err;
-    EXPECT_NE(testsupport::readFile(log).find(cause), std::string::npos);
-    EXPECT_TRUE(machine.installerRuns().empty());
+        const auto result = machine.run(machine.stampedStub({"vid=1"}), variables);
+        // Only the private folder and the record are left on the disk.
+        const std::int64_t freeAfter = disk.freeBytes();
+        EXPECT_GT(freeAfter, freeBefore - 64 * 1024);
+        const std::int64_t megabytes =
+            (static_cast<std::int64_t>(size) - freeAfter + 1048575) / 1048576;
+        // The box's own text first, then the cause on a line of its own.
+        const std::string box =
+            c.kind == Kind::Tmpfs
+                ? "Internal Error. " + kClosing +
+                      "\nThe disk is full: " + std::to_string(megabytes) +
+                      " MB more are needed in " + machine.privateFolder() + "."
+                : "Внутренняя ошибка. Программа будет автоматически закрыта!\nДиск заполнен: в "
+                  "папке " +
+                      machine.privateFolder() + " не хватает " + std::to_string(megabytes) + " МБ.";
+        EXPECT_NE(result.err.find(box + "\n"), std::string::npos) << result.err;
+        EXPECT_EQ(result.exitCode, 6);
+        const std::string cause =
+            "cannot reserve space for " + installedCopy() + ": " + std::strerror(ENOSPC);
+        EXPECT_NE(result.err.find(cause), std::string::npos) << result.err;
+        EXPECT_NE(testsupport::readFile(log).find(cause), std::string::npos);
+        EXPECT_FALSE(fs::exists(installedCopy()));
+        EXPECT_TRUE(machine.installerRuns().empty());
+    }
 }
 
 TEST_F(SetupEndToEnd, SecondCopyDuringADownloadDoesNotBreakTheFirst) {
@@ -532,6 +583,7 @@ TEST_F(SetupEndToEnd, SecondCopyDuringADownloadDoesNotBreakTheFirst) {
 
     const auto second = machine.run(stub, environment(serveInstaller()));
     EXPECT_NE(second.err.find("Internal Error." + kClosing), std::string::npos) << second.err;
+    EXPECT_EQ(second.exitCode, 6) << second.err;
     EXPECT_EQ(first.waitForExit(60s), 0) << first.output();
     testsupport::waitFor([&] { return !machine.installerRuns().empty(); }, 5s);
     ASSERT_EQ(machine.installerRuns().size(), 1u) << first.output();

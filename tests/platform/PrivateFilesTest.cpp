@@ -7,6 +7,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "platform/PrivateFiles.h"
 #include "support/Sandbox.h"
@@ -36,32 +37,41 @@ TEST(PrivateTempFolderTest, CreatesAFolderOnlyTheUserCanEnter) {
     EXPECT_EQ(platform::privateTempFolder(root.path().string()).path, folder.path) << "found again";
 }
 
-// Whatever another user could have put at the usual name is left as it is,
-// and the stub gets a fresh folder of its own instead, saying why.
-TEST(PrivateTempFolderTest, FallsBackToAFreshFolderFromWhatOthersCouldHavePlanted) {
+// Whatever another user could have put at the usual name, or at a name like
+// that of a fallback folder, is left as it is. The stub gets a fallback
+// folder of its own instead, saying why, and finds that same folder again on
+// the next run, so that it resumes there and leaves no new folder behind.
+TEST(PrivateTempFolderTest, FallsBackFromWhatOthersCouldHavePlantedToAFolderFoundAgain) {
     const struct {
         const char* name;
-        std::function<void(const std::string& usual, const Sandbox& elsewhere)> plant;
+        std::function<void(const std::string& path, const Sandbox& elsewhere)> plant;
         bool needsRoot;
     } cases[] = {
-        {"a link to another folder",
-         [](const std::string& usual, const Sandbox& elsewhere) {
-             fs::create_directory_symlink(elsewhere.path(), usual);
+        {"a link to a folder only the user can enter",
+         [](const std::string& path, const Sandbox& elsewhere) {
+             ::chmod(elsewhere.path().c_str(), 0700);
+             fs::create_directory_symlink(elsewhere.path(), path);
          },
          false},
         {"a plain file",
-         [](const std::string& usual, const Sandbox&) { std::ofstream(usual) << "x"; }, false},
+         [](const std::string& path, const Sandbox&) { std::ofstream(path) << "x"; }, false},
         {"an own folder open to all",
-         [](const std::string& usual, const Sandbox&) {
-             fs::create_directory(usual);
-             ::chmod(usual.c_str(), 0777);
+         [](const std::string& path, const Sandbox&) {
+             fs::create_directory(path);
+             ::chmod(path.c_str(), 0777);
+         },
+         false},
+        {"an own folder its owner cannot write to",
+         [](const std::string& path, const Sandbox&) {
+             fs::create_directory(path);
+             ::chmod(path.c_str(), 0500);
          },
          false},
         {"a folder of another user",
-         [](const std::string& usual, const Sandbox&) {
-             fs::create_directory(usual);
-             ::chmod(usual.c_str(), 0700);
-             ASSERT_EQ(::chown(usual.c_str(), 65534, 65534), 0);
+         [](const std::string& path, const Sandbox&) {
+             fs::create_directory(path);
+             ::chmod(path.c_str(), 0700);
+             ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
          },
          true},
     };
@@ -71,19 +81,28 @@ TEST(PrivateTempFolderTest, FallsBackToAFreshFolderFromWhatOthersCouldHavePlante
         const Sandbox root;
         const Sandbox elsewhere;
         const std::string usual = expectedFolder(root);
-        c.plant(usual, elsewhere);
-        struct stat planted {};
-        ASSERT_EQ(::lstat(usual.c_str(), &planted), 0);
+        const std::string lookAlike = usual + "-Ab12Cd";
+        std::vector<struct stat> planted(2);
+        for (std::size_t i = 0; i < 2; ++i) {
+            const std::string& path = i == 0 ? usual : lookAlike;
+            c.plant(path, elsewhere);
+            ASSERT_EQ(::lstat(path.c_str(), &planted[i]), 0);
+        }
 
         const platform::PrivateFolder folder = platform::privateTempFolder(root.path().string());
         EXPECT_EQ(folder.path.rfind(usual + "-", 0), 0u) << folder.path;
+        EXPECT_NE(folder.path, lookAlike);
         EXPECT_NE(folder.fallbackReason.find(usual), std::string::npos) << folder.fallbackReason;
         EXPECT_TRUE(fs::is_directory(fs::symlink_status(folder.path)));
         EXPECT_EQ(modeOf(folder.path), 0700u);
-        struct stat after {};
-        ASSERT_EQ(::lstat(usual.c_str(), &after), 0);
-        EXPECT_EQ(after.st_mode, planted.st_mode) << "left as it was";
+        for (std::size_t i = 0; i < 2; ++i) {
+            struct stat after {};
+            ASSERT_EQ(::lstat(i == 0 ? usual.c_str() : lookAlike.c_str(), &after), 0);
+            EXPECT_EQ(after.st_mode, planted[i].st_mode) << "left as it was";
+        }
         EXPECT_TRUE(fs::is_empty(elsewhere.path()));
+        EXPECT_EQ(platform::privateTempFolder(root.path().string()).path, folder.path)
+            << "found again on the next run";
     }
 }
 

@@ -60,4 +60,30 @@ TEST(UiText, LanguageIsKeptUntilReleased) {
     EXPECT_EQ(uiText(1), L"Yes");
 }
 
+// Whole megabytes rounded up, so that freeing what the box asks for is
+// always enough.
+TEST(UiText, DiskFullNamesTheMissingMegabytesAndTheFolder) {
+    const struct {
+        std::int64_t missing;
+        std::uint16_t language;
+        const wchar_t* expected;
+    } cases[] = {
+        {1, 0x0409, L"The disk is full: 1 MB more is needed in C:\\T."},
+        {1048576, 0x0409, L"The disk is full: 1 MB more is needed in C:\\T."},
+        {1048577, 0x0409, L"The disk is full: 2 MB more are needed in C:\\T."},
+        // Space a file system keeps for its own records can leave a reservation
+        // short although the free space looked enough.
+        {-4096, 0x0409, L"The disk is full: 1 MB more is needed in C:\\T."},
+        {41943040, UiText::kRussianLanguage, L"Диск заполнен: в папке C:\\T не хватает 40 МБ."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.missing);
+        testsupport::setInterfaceLanguage(c.language);
+        UiText::release();
+        EXPECT_EQ(diskFullText(c.missing, L"C:\\T"), c.expected);
+    }
+    testsupport::setInterfaceLanguage(0x0409);
+    UiText::release();
+}
+
 }  // namespace

@@ -48,7 +48,10 @@ TEST(PayloadBlock, RefusesKeysTheBlockCannotCarry) {
         EXPECT_FALSE(keyProblem(key)) << key;
     }
     EXPECT_TRUE(valueProblem("a\xff"));
+    // Stamped as %00, it would cut the installer's command line short.
+    EXPECT_TRUE(valueProblem("a\0b"s));
     EXPECT_FALSE(valueProblem("\xd0\x9f"));
+    EXPECT_FALSE(valueProblem("%00"));
 }
 
 TEST(PayloadBlock, FindsOnlyAStampedBlockThatEndsTheFile) {

@@ -112,6 +112,13 @@ TEST_F(StampTool, ShowPrintsTheDecodedSettingsInKeyOrder) {
               "title=\xd0\x9c\xd0\xb8\xd1\x80\n"
               "vid=7\n");
 
+    // A block stamped by other means: what the stub drops is shown as
+    // dropped, not as a value it gets.
+    const std::string other = sandbox.writeFile("other", kStub + "PayloadInfo:a=x%00y;b=1;\0\0"s);
+    EXPECT_EQ(stamp({"--show", other}).out,
+              "a is dropped by the stub: its value decodes to a NUL character\n"
+              "b=1\n");
+
     const auto plain = stamp({"--show", stub});
     EXPECT_EQ(plain.exitCode, 0);
     EXPECT_EQ(plain.out, stub + " carries no settings block\n");

@@ -7,7 +7,7 @@
 
 namespace downloadertest {
 
-SmallDisk::SmallDisk(const std::string& mountPoint, std::int64_t)
+SmallDisk::SmallDisk(const std::string& mountPoint, std::int64_t, Kind)
     : m_mountPoint(mountPoint), m_reason("a small disk can be mounted on Linux only") {}
 
 SmallDisk::~SmallDisk() = default;

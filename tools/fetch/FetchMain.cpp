@@ -163,7 +163,8 @@ int download(const Arguments& arguments, std::int32_t size, const std::string& v
         return DE_Success;
     }
     const std::optional<DownloadError> error = downloader.lastError();
-    if (downloader.writeFailed() || !error || *error == DE_Success) {
+    // A full disk keeps its documented status; its cause is on stderr already.
+    if (downloader.writeFailed() || !error || *error == DE_Success || *error == DE_DiskFull) {
         std::fprintf(stderr, "websetup-fetch: the download ended without a complete file\n");
         return kExitIncomplete;
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/SettingValue.h"
 #include "text/TextConversion.h"
 
 namespace {
@@ -40,6 +41,9 @@ std::optional<std::string> keyProblem(std::string_view key) {
 
 std::optional<std::string> valueProblem(std::string_view value) {
     if (wideToUtf8(utf8ToWide(value)) != value) return "the value is not valid UTF-8 text";
+    if (const auto problem = storedValueProblem(encodeSettingValue(value))) {
+        return "the stub would drop it: " + *problem;
+    }
     return std::nullopt;
 }
 

@@ -20,7 +20,8 @@ using StampSettings = std::map<std::string, std::string, PayloadKeyOrder>;
 std::optional<std::string> keyProblem(std::string_view key);
 
 // Why the block cannot carry this value: only text that is valid UTF-8 comes
-// back unchanged through the stub's UTF-8 conversion.
+// back unchanged through the stub's UTF-8 conversion, and a NUL character
+// would be stamped as an escape the stub refuses (storedValueProblem).
 std::optional<std::string> valueProblem(std::string_view value);
 
 // Encodes a UTF-8 value so that decodeSettingValue gives back exactly the same

@@ -60,10 +60,12 @@ std::string describeSettings(const std::string& path) {
     }
     std::string text;
     for (const auto& [key, value] : payload) {
-        text.append(wideToUtf8(utf8ToWide(key)))
-            .append("=")
-            .append(visibleValue(wideToUtf8(decodeSettingValue(value))))
-            .append("\n");
+        text.append(wideToUtf8(utf8ToWide(key)));
+        if (const auto problem = storedValueProblem(value)) {
+            text.append(" is dropped by the stub: ").append(*problem).append("\n");
+            continue;
+        }
+        text.append("=").append(visibleValue(wideToUtf8(decodeSettingValue(value)))).append("\n");
     }
     return text;
 }

@@ -37,6 +37,8 @@ constexpr const char kUsage[] =
     "per line in the order the stub sees them. A value holding a quote, a\n"
     "backslash or a control character, or beginning or ending with a blank, is\n"
     "shown between quotes with \\\", \\\\, \\t, \\n, \\r and \\xHH escapes.\n"
+    "A setting the stub drops (a value that decodes to a NUL character, which a\n"
+    "block stamped by other means may hold) is shown as dropped, with the reason.\n"
     "\n"
     "Exit status: 0 done; 1 a file could not be read or written; 64 bad usage,\n"
     "or a refused key or value; 65 a signed STUB whose certificate table cannot\n"
