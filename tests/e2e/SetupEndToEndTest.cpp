@@ -238,6 +238,11 @@ TEST_F(SetupEndToEnd, EachFailureShowsItsBoxAndStartsNothing) {
         fault.setScenario(id, rules);
         return servers.faultUrl(false, "/s/" + id);
     };
+    const auto proxyScenario = [&](const std::vector<FaultRule>& rules) {
+        const std::string id = FaultServer::uniqueId("proxy");
+        fault.setScenario(id, rules);
+        return id;
+    };
     const std::int64_t size = 3 * 524288;
     const std::string host = "127.0.0.1";
     const std::string page = "https://www.wrenkit.example/download";
@@ -249,6 +254,9 @@ TEST_F(SetupEndToEnd, EachFailureShowsItsBoxAndStartsNothing) {
         int status;            // exit status
         std::string added;     // the box's next line: the cause in plain words
         std::string cause;     // in the cause line on stderr and in the short log
+        // A scenario of the fault server acting as the user's proxy; empty:
+        // none.
+        std::string proxyAnswer;
     } cases[] = {
         {"refused", closedHost, "en_US.UTF-8",
          "[Error!]\nDownload Error (system code: 7). " + kClosing, kExitNoConnection,
@@ -267,6 +275,12 @@ TEST_F(SetupEndToEnd, EachFailureShowsItsBoxAndStartsNothing) {
         {"untrusted certificate", servers.url(Endpoint::Untrusted, "/files/1.bin?"), "en_US.UTF-8",
          "Download Error (system code: 60). " + kClosing, kExitNoConnection,
          "Could not connect to " + host + ".", "SSL certificate"},
+        // A proxy that wants credentials is left; without it nothing is
+        // reachable.
+        {"proxy answering 407 to everything, no direct route", "https://websetup-e2e.invalid",
+         "en_US.UTF-8", "Download Error (system code: 6). " + kClosing, kExitNoConnection,
+         "Could not connect to websetup-e2e.invalid.", "https://websetup-e2e.invalid",
+         proxyScenario({FaultRule().status(407).body("log in first")})},
         {"404", scenario({FaultRule().status(404).body("no such file")}), "en_US.UTF-8",
          "Download Error (system code: 404). " + kClosing, kExitServerRefused,
          "The server " + host + " answered 404 Not Found.", "404 Not Found"},
@@ -303,6 +317,10 @@ TEST_F(SetupEndToEnd, EachFailureShowsItsBoxAndStartsNothing) {
         fs::remove(machine.sandbox().file("opened-pages"), ignored);
         auto env = environment(c.host);
         env["LANG"] = c.language;
+        if (!c.proxyAnswer.empty()) {
+            env["https_proxy"] = "http://127.0.0.1:" + servers.value("FAULT_HTTP_PORT") + "/";
+            env["WEBSETUP_E2E_PROBE_URL"] = fault.url(c.proxyAnswer, "probe");
+        }
         const auto result = machine.run(stub, env);
         EXPECT_EQ(result.exitCode, c.status);
         EXPECT_NE(result.err.find(c.expected + "\n" + c.added), std::string::npos) << result.err;
@@ -312,8 +330,13 @@ TEST_F(SetupEndToEnd, EachFailureShowsItsBoxAndStartsNothing) {
         const std::string causeLine =
             result.err.substr(causeAt + 10, result.err.find('\n', causeAt) - causeAt - 10);
         EXPECT_NE(causeLine.find(c.cause), std::string::npos) << causeLine;
-        EXPECT_NE(testsupport::readFile(shortLog).find("Error: " + causeLine), std::string::npos)
-            << testsupport::readFile(shortLog);
+        const std::string logged = testsupport::readFile(shortLog);
+        EXPECT_NE(logged.find("Error: " + causeLine), std::string::npos) << logged;
+        // The proxy decision and why, without the proxy's credentials.
+        EXPECT_NE(logged.find(c.proxyAnswer.empty() ? "proxy: none configured"
+                                                    : "not used, connecting directly"),
+                  std::string::npos)
+            << logged;
         // The box's first button, taken when nobody can answer, opens the
         // manual download page of a failed download.
         EXPECT_EQ(machine.openedPages(), c.status == kExitInternal
@@ -698,7 +721,10 @@ TEST_F(SetupEndToEnd, AnnouncedDigestMustMatchTheInstaller) {
     const auto repr = [&](const std::string& algorithm, const std::string& file) {
         return "Repr-Digest: " + member(algorithm, file);
     };
-    const std::string mismatchBox = "Download Error (system code: 2002). " + kClosing;
+    // The box's own text, then the cause in plain words.
+    const std::string mismatchBox =
+        "Download Error (system code: 2002). " + kClosing +
+        "\nThe downloaded installer is damaged: its checksum is not the one its server announced.";
     const struct {
         const char* name;
         std::vector<FaultRule> rules;  // {id} in a rule's Location is the scenario id
@@ -829,9 +855,13 @@ TEST_F(SetupEndToEnd, SloppyHeaderLinesAreReadAsTheFieldsTheyName) {
 TEST_F(SetupEndToEnd, PinnedPublisherMustHaveSignedTheInstaller) {
     const testsupport::MinisignKey publisher;
     const testsupport::MinisignKey stranger;
-    const std::string unverified = "The installer could not be verified. " + kClosing;
+    // The box's own text, then the cause in plain words.
+    const std::string unverified =
+        "The installer could not be verified. " + kClosing +
+        "\nThe installer is not signed by its publisher, or its signature was not found.";
     const std::string unverifiedRussian =
-        "Не удалось проверить подлинность установщика. Программа будет автоматически закрыта!";
+        "Не удалось проверить подлинность установщика. Программа будет автоматически "
+        "закрыта!\nУстановщик не подписан своим издателем, или его подпись не найдена.";
     enum class Signature { Good, Tampered, Stranger, Missing, Garbage, Huge };
     const struct {
         const char* name;
