@@ -1,11 +1,10 @@
 #include "setup/LaunchGate.h"
 
-#include <boost/filesystem/operations.hpp>
-
 #include "downloader/DownloaderLog.h"
 #include "downloader/ResumeState.h"
 #include "setup/ErrorClass.h"
 #include "setup/UiText.h"
+#include "text/TextConversion.h"
 #include "verify/FileDigest.h"
 #include "verify/PublisherSignature.h"
 #include "verify/SignatureAddress.h"
@@ -19,11 +18,9 @@ LaunchGateResult refuse(const LaunchGateInput& input,
                         const std::string& cause) {
     DownloaderLog::failure("the installer " + input.installerPath + " is not started: " + cause);
     installer.reset();
-    boost::system::error_code error;
-    boost::filesystem::remove(boost::filesystem::path(input.installerPath), error);
-    if (error) {
-        DownloaderLog::failure("cannot remove " + input.installerPath + ": " + error.message());
-    }
+    const std::string error =
+        discardRefusedDownload(utf8ToWide(input.installerPath), input.resumeStatePath);
+    if (!error.empty()) DownloaderLog::failure(error);
     return {nullptr, std::move(boxText)};
 }
 

@@ -62,7 +62,8 @@ constexpr const char* kUsage =
     "ignored), 20 when the size request fails or gives no size, 21 when the\n"
     "download ended without a complete file (for example a full disk or a\n"
     "file that could not be created), 22 when the complete file does not have\n"
-    "the digest (it is left in OUT for inspection), 64 for a usage error.\n";
+    "the digest (it is removed with its resume state, so that the next run\n"
+    "starts afresh), 64 for a usage error.\n";
 
 struct Arguments {
     std::string out;
@@ -123,7 +124,8 @@ std::optional<std::int32_t> fetchSize(const std::string& url,
     return static_cast<std::int32_t>(*size);
 }
 
-int download(const Arguments& arguments, std::int32_t size, const std::string& validator) {
+int download(const Arguments& arguments, std::int32_t size, const std::string& validator,
+             const std::wstring& statePath) {
     DownloadInfo info;
     info.setResourcePath("");
     info.setTotalSize(size);
@@ -132,7 +134,6 @@ int download(const Arguments& arguments, std::int32_t size, const std::string& v
     info.setBaseUrls(arguments.urls);
     info.setDestFilePath(utf8ToWide(arguments.out));
 
-    const std::wstring statePath = resumeStatePath(utf8ToWide(arguments.record));
     std::string why;
     if (std::optional<DownloadInfo> earlier = resumableDownload(info, validator, statePath, why)) {
         std::fprintf(stderr, "websetup-fetch: resuming with %d of %d bytes done\n",
@@ -191,6 +192,34 @@ int checkDigest(const std::string& path, const AnnouncedDigest& expected) {
     return 0;
 }
 
+// Downloads OUT and checks it; a file that fails its digest is removed with
+// its resume state.
+int fetchAndCheck(const Arguments& arguments, std::int32_t size,
+                  const std::vector<ResponseHeader>& headers) {
+    const std::wstring statePath = resumeStatePath(utf8ToWide(arguments.record));
+    int status = download(arguments, size, resumeValidator(headers), statePath);
+    if (status != DE_Success) return status;
+    const DigestAnnouncement announced = announcedDigest(headers);
+    for (const std::string& note : announced.ignored) {
+        std::fprintf(stderr, "websetup-fetch: digest not used: %s\n", note.c_str());
+    }
+    const std::optional<AnnouncedDigest> digest =
+        arguments.digest ? arguments.digest : announced.digest;
+    if (digest) status = checkDigest(arguments.out, *digest);
+    if (status == kExitDigestMismatch) {
+        const std::string error = discardRefusedDownload(utf8ToWide(arguments.out), statePath);
+        if (error.empty()) {
+            std::fprintf(stderr,
+                         "websetup-fetch: removed %s and its resume state: the next run starts "
+                         "afresh\n",
+                         arguments.out.c_str());
+        } else {
+            std::fprintf(stderr, "websetup-fetch: %s\n", error.c_str());
+        }
+    }
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -213,16 +242,7 @@ int main(int argc, char** argv) {
     }
     std::vector<ResponseHeader> headers;
     const std::optional<std::int32_t> size = fetchSize(arguments->urls.front(), headers);
-    int status = size ? download(*arguments, *size, resumeValidator(headers)) : kExitSizeUnknown;
-    if (status == DE_Success) {
-        const DigestAnnouncement announced = announcedDigest(headers);
-        for (const std::string& note : announced.ignored) {
-            std::fprintf(stderr, "websetup-fetch: digest not used: %s\n", note.c_str());
-        }
-        const std::optional<AnnouncedDigest> digest =
-            arguments->digest ? arguments->digest : announced.digest;
-        if (digest) status = checkDigest(arguments->out, *digest);
-    }
+    const int status = size ? fetchAndCheck(*arguments, *size, headers) : kExitSizeUnknown;
     curl_global_cleanup();
     return status;
 }
