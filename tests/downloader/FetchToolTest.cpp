@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "DownloaderTestSupport.h"
@@ -266,6 +267,38 @@ TEST(FetchTool, AFailedResumeIsNotRepeated) {
         expected.insert(expected.end(), 3, "");
         EXPECT_EQ(conditions, expected);
     }
+}
+
+// A second websetup-fetch with the record of a running one refuses at once,
+// names the record, and leaves the first one's download alone.
+TEST(FetchTool, ASecondCopyOnTheSameRecordRefusesWhileTheFirstRuns) {
+    const TestServers servers;
+    const FaultServer fault(servers);
+    const testsupport::Sandbox sandbox;
+    const std::string id = FaultServer::uniqueId("fetchTwice");
+    // The first copy's last part waits long enough for the second to start.
+    fault.setScenario(id, {FaultRule().onRangeStart(2 * P).times(1).stall(5).ranged(2 * P + 100),
+                           FaultRule().ranged(2 * P + 100)});
+    const std::string out = sandbox.file("out");
+    testsupport::ProcessResult first;
+    std::thread firstCopy([&] { first = runProcess({WEBSETUP_FETCH_PATH, out, fault.url(id)}); });
+    const auto rangesAsked = [&] {
+        std::size_t ranges = 0;
+        for (const auto& request : fault.requests(id)) ranges += request.hasHeader("Range") ? 1 : 0;
+        return ranges;
+    };
+    const bool firstIsDownloading = waitFor([&] { return rangesAsked() == 3; });
+    const auto second = runProcess({WEBSETUP_FETCH_PATH, out, fault.url(id)});
+    firstCopy.join();
+    ASSERT_TRUE(firstIsDownloading) << first.err;
+
+    EXPECT_EQ(second.exitCode, 75) << second.err;
+    EXPECT_NE(second.err.find("another websetup-fetch is using the record " + out + ".record"),
+              std::string::npos)
+        << second.err;
+    EXPECT_EQ(first.exitCode, 0) << first.err;
+    EXPECT_TRUE(testsupport::readFile(out) == testsupport::patternBytes(0, 2 * P + 100));
+    EXPECT_EQ(rangesAsked(), 3u);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -21,6 +22,7 @@
 #include "downloader/Downloader.h"
 #include "downloader/ResumeState.h"
 #include "net/SingleRequest.h"
+#include "platform/PrivateFiles.h"
 #include "platform/ReadOnlyFile.h"
 #include "text/TextConversion.h"
 #include "verify/AnnouncedDigest.h"
@@ -35,6 +37,8 @@ constexpr int kExitSizeUnknown = 20;
 constexpr int kExitIncomplete = 21;
 constexpr int kExitDigestMismatch = 22;
 constexpr int kExitUsage = 64;
+// sysexits' EX_TEMPFAIL: another copy holds the record; try again later.
+constexpr int kExitRecordBusy = 75;
 
 // The setup worker polls the download at the same pace.
 constexpr std::chrono::milliseconds kPollInterval(30);
@@ -51,7 +55,8 @@ constexpr const char* kUsage =
     "  --record FILE  where the binary download record is written as the\n"
     "                 download goes (default: OUT.record). Beside it, FILE.resume\n"
     "                 lets a later run with the same FILE, OUT and URLs continue\n"
-    "                 an interrupted download, if the server's file is unchanged\n"
+    "                 an interrupted download, if the server's file is unchanged.\n"
+    "                 One websetup-fetch at a time uses a record\n"
     "  --digest ALG:VALUE  the digest the file must have: ALG sha-256 or sha-512,\n"
     "                 VALUE in hexadecimal or base64. Without it, the digest the\n"
     "                 size request's answer announces (Repr-Digest, Digest), if any\n"
@@ -63,7 +68,8 @@ constexpr const char* kUsage =
     "download ended without a complete file (for example a full disk or a\n"
     "file that could not be created), 22 when the complete file does not have\n"
     "the digest (it is removed with its resume state, so that the next run\n"
-    "starts afresh), 64 for a usage error.\n";
+    "starts afresh), 64 for a usage error, 75 when another websetup-fetch is\n"
+    "using the record.\n";
 
 struct Arguments {
     std::string out;
@@ -192,10 +198,25 @@ int checkDigest(const std::string& path, const AnnouncedDigest& expected) {
     return 0;
 }
 
-// Downloads OUT and checks it; a file that fails its digest is removed with
-// its resume state.
+// Downloads OUT and checks it while holding the record's lock, so that a
+// second copy never starts afresh under a running one; a file that fails
+// its digest is removed with its resume state.
 int fetchAndCheck(const Arguments& arguments, std::int32_t size,
                   const std::vector<ResponseHeader>& headers) {
+    std::unique_ptr<platform::FileLock> lock;
+    try {
+        lock = platform::FileLock::tryLock(arguments.record);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "websetup-fetch: %s\n", error.what());
+        return kExitIncomplete;
+    }
+    if (!lock) {
+        std::fprintf(stderr,
+                     "websetup-fetch: another websetup-fetch is using the record %s; try again "
+                     "once it has ended\n",
+                     arguments.record.c_str());
+        return kExitRecordBusy;
+    }
     const std::wstring statePath = resumeStatePath(utf8ToWide(arguments.record));
     int status = download(arguments, size, resumeValidator(headers), statePath);
     if (status != DE_Success) return status;
