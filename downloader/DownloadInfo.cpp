@@ -229,8 +229,11 @@ bool DownloadInfo::hasProgress() const {
 
 std::int32_t DownloadInfo::committedSize() const {
     const std::int32_t parts = partsCount();
-    const std::int32_t nextUnassigned = lastAssignedPart() + 1;
-    std::int32_t size = nextUnassigned < parts ? m_partSize * nextUnassigned : m_totalSize;
+    // A worker done past the last of 2^31 - 1 parts holds the largest index.
+    const std::int64_t nextUnassigned = static_cast<std::int64_t>(lastAssignedPart()) + 1;
+    std::int32_t size = nextUnassigned < parts
+                            ? m_partSize * static_cast<std::int32_t>(nextUnassigned)
+                            : m_totalSize;
     for (std::int32_t i = 0; i < workersCount(); ++i) {
         const std::int32_t part = currentPart(i);
         if (part < parts) {
@@ -330,7 +333,10 @@ std::optional<DownloadInfo> DownloadInfo::fromRecordBytes(std::string_view bytes
     for (std::int32_t i = 0; i < workers; ++i) {
         const std::int32_t part = info.currentPart(i);
         const std::int32_t saved = info.savedLength(i);
-        const bool inRange = part >= 0 && part < parts + workers && held.insert(part).second;
+        // In 64 bits: parts of one byte in a file near 2^31 bytes take the
+        // sum past what 32 bits hold.
+        const bool inRange = part >= 0 && part < static_cast<std::int64_t>(parts) + workers &&
+                             held.insert(part).second;
         const std::int32_t savedLimit = part < parts ? info.partLength(part) : 1;
         if (!inRange || saved < 0 || saved >= savedLimit) {
             error = "worker " + std::to_string(i) + " of the record holds part " +

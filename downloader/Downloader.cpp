@@ -146,36 +146,21 @@ void Downloader::download() {
     try {
         DownloaderLog::line("Downloader::download()");
         if (!makeSafeToWrite(m_downloadInfo.destFilePath())) return;
-        if (!prepareDestFile()) {
-            DownloaderLog::line("couldn't allocate dest file.");
-            return;
+        std::optional<bool> written = transferIntoDestFile();
+        // A server that answers the parts of a resumed download with the
+        // whole file no longer vouches for the bytes the earlier run left
+        // (back-ends that disagree on the tag, a date it takes as weak):
+        // they are fetched again, unconditioned, once.
+        if (written.value_or(false) && m_lastError == DE_RangeIgnored && !m_ifRange.empty() &&
+            !m_stopped) {
+            DownloaderLog::line(
+                "the server ignores the ranges of the resumed download: "
+                "starting afresh");
+            m_downloadInfo.resetParts();
+            written = transferIntoDestFile();
         }
-        DownloaderLog::line("Open dest file!");
-        std::fstream file(toFilePath(m_downloadInfo.destFilePath()).string(),
-                          std::ios::binary | std::ios::in | std::ios::out);
-        if (!file.is_open()) {
-            DownloaderLog::failure(systemFailure("cannot open", m_downloadInfo.destFilePath()));
-            DownloaderLog::line("Error: Couldn't open dest file");
-            return;
-        }
-        if (!m_downloadInfo.save(m_tempFilePath)) {
-            return;
-        }
-        setDownloadedBytes(m_downloadInfo.committedSize());
-        bool written = false;
-        {
-            DownloaderAsyncWriter writer(file);
-            writer.start();
-            // The first verified parts make a resume point at once.
-            m_lastResumePoint = std::chrono::steady_clock::now() - kResumePointInterval;
-            m_lastError = downloadFromAddresses(&writer);
-            saveResumePoint(&writer, true);
-            writer.stop();
-            written = !writer.failed();
-            file.close();
-            written = written && !file.fail();
-        }
-        if (!written) {
+        if (!written) return;
+        if (!*written) {
             // Which parts reached the disk is unknown: none of them may be
             // trusted by a resume, and nothing may report the file complete.
             m_writeFailed = true;
@@ -191,6 +176,35 @@ void Downloader::download() {
     } catch (...) {
         DownloaderLog::line("Error: download ended by an unknown exception");
     }
+}
+
+std::optional<bool> Downloader::transferIntoDestFile() {
+    if (!prepareDestFile()) {
+        DownloaderLog::line("couldn't allocate dest file.");
+        return std::nullopt;
+    }
+    DownloaderLog::line("Open dest file!");
+    std::fstream file(toFilePath(m_downloadInfo.destFilePath()).string(),
+                      std::ios::binary | std::ios::in | std::ios::out);
+    if (!file.is_open()) {
+        DownloaderLog::failure(systemFailure("cannot open", m_downloadInfo.destFilePath()));
+        DownloaderLog::line("Error: Couldn't open dest file");
+        return std::nullopt;
+    }
+    if (!m_downloadInfo.save(m_tempFilePath)) {
+        return std::nullopt;
+    }
+    setDownloadedBytes(m_downloadInfo.committedSize());
+    DownloaderAsyncWriter writer(file);
+    writer.start();
+    // The first verified parts make a resume point at once.
+    m_lastResumePoint = std::chrono::steady_clock::now() - kResumePointInterval;
+    m_lastError = downloadFromAddresses(&writer);
+    saveResumePoint(&writer, true);
+    writer.stop();
+    const bool written = !writer.failed();
+    file.close();
+    return written && !file.fail();
 }
 
 bool Downloader::prepareDestFile() {

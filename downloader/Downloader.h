@@ -103,6 +103,10 @@ public:
 private:
     void setDownloadedBytes(std::int32_t bytes);
     void download();
+    // Prepares the destination file and transfers the outstanding parts into
+    // it. Nothing when the file could not be prepared (the cause is logged);
+    // otherwise whether everything handed to the writer reached the file.
+    std::optional<bool> transferIntoDestFile();
     // The file is resumed from, or created anew; false when it cannot be.
     bool prepareDestFile();
     // Creates the file anew at its full size; false, with the cause logged

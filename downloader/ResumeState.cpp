@@ -138,3 +138,13 @@ std::optional<DownloadInfo> resumableDownload(const DownloadInfo& fresh,
     }
     return earlier;
 }
+
+std::string discardRefusedDownload(const std::wstring& file, const std::wstring& statePath) {
+    // The state first, as everywhere: no state may outlive the bytes it
+    // describes.
+    std::string causes =
+        statePath.empty() ? std::string() : platform::removeFileDurably(wideToUtf8(statePath));
+    const std::string fileCause = platform::removeFileDurably(wideToUtf8(file));
+    if (!fileCause.empty()) causes += (causes.empty() ? "" : "; ") + fileCause;
+    return causes;
+}

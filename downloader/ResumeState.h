@@ -64,6 +64,13 @@ std::optional<DownloadInfo> resumableDownload(const DownloadInfo& fresh,
                                               const std::string& validator,
                                               const std::wstring& statePath, std::string& why);
 
+// Forgets a download whose file was refused (a digest that does not match,
+// a publisher not pinned): its resume state at statePath goes first, then the
+// file, each for good, so that the next run starts afresh instead of
+// resuming into the same refusal. An empty statePath names no state. Empty
+// when both are gone (or were never there); otherwise the causes.
+std::string discardRefusedDownload(const std::wstring& file, const std::wstring& statePath);
+
 // The most bytes a resume state may have: a record of 30 workers and a
 // handful of addresses is a few KiB.
 inline constexpr std::size_t kMaxResumeStateBytes = 64 * 1024;

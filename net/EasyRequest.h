@@ -14,8 +14,14 @@
 // lowSpeedBytesPerSecond for lowSpeedSeconds in a row ends it with libcurl's
 // time-out result (28). A server that accepts and then goes silent, or drips a
 // few bytes a second, would otherwise hold the request for ever.
+//
+// The floor must stay well below an honest connection's share of a slow
+// link: twelve part transfers on a 32 kbit/s line get about 340 B/s each, and
+// a drip of a few bytes a second is a hundred times less. libcurl judges the
+// speed over its last five seconds, so one TCP segment (about 1.4 KiB) in
+// that time keeps a connection that the line serves in turns above 64 B/s.
 struct RequestLimits {
-    static constexpr long kLowSpeedBytesPerSecond = 1024;
+    static constexpr long kLowSpeedBytesPerSecond = 64;
     static constexpr long kLowSpeedSeconds = 30;
 
     long lowSpeedBytesPerSecond = kLowSpeedBytesPerSecond;

@@ -1,12 +1,12 @@
 #include "setup/LaunchGate.h"
 
-#include <boost/filesystem/operations.hpp>
 #include <map>
 
 #include "downloader/DownloaderLog.h"
 #include "downloader/ResumeState.h"
 #include "setup/ErrorClass.h"
 #include "setup/UiText.h"
+#include "text/TextConversion.h"
 #include "verify/FileDigest.h"
 #include "verify/PublisherSignature.h"
 #include "verify/SignatureAddress.h"
@@ -19,11 +19,9 @@ LaunchGateResult refuse(const LaunchGateInput& input,
                         std::unique_ptr<platform::ReadOnlyFile> installer, SetupFailure failure) {
     DownloaderLog::failure(failure.cause.line);
     installer.reset();
-    boost::system::error_code error;
-    boost::filesystem::remove(boost::filesystem::path(input.installerPath), error);
-    if (error) {
-        DownloaderLog::failure("cannot remove " + input.installerPath + ": " + error.message());
-    }
+    const std::string error =
+        discardRefusedDownload(utf8ToWide(input.installerPath), input.resumeStatePath);
+    if (!error.empty()) DownloaderLog::failure(error);
     return {nullptr, std::move(failure)};
 }
 

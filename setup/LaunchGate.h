@@ -27,6 +27,9 @@ struct InstallerSource {
 
 struct LaunchGateInput {
     std::string installerPath;  // UTF-8
+    // The resume state of the installer's download, which goes with a
+    // refused installer; empty when there is none.
+    std::wstring resumeStatePath;
     InstallerSource source;
     ProxySettings proxy;
     // Empty: any publisher, as when the build pins none.
@@ -47,7 +50,8 @@ struct LaunchGateResult {
 // opened once, its digest compared with the announced one (if any) and its
 // publisher's signature checked (if the build pins one), all through that
 // handle, which the result then holds for the start. A refused installer is
-// deleted; the cause goes to the diagnostic log (and stderr), what was
+// deleted with its resume state, so that the next run fetches it afresh; the
+// cause goes to the diagnostic log (and stderr), what was
 // verified to the log. Setup worker thread, after the download thread has
 // ended.
 LaunchGateResult passLaunchGate(const LaunchGateInput& input);

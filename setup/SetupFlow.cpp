@@ -407,6 +407,7 @@ void SetupFlow::finishDownload(SetupReporter& reporter, const ProxySettings& pro
 bool SetupFlow::admitInstaller(SetupReporter& reporter, const ProxySettings& proxy) {
     LaunchGateInput input;
     input.installerPath = wideToUtf8(m_downloader.downloadInfo().destFilePath());
+    input.resumeStatePath = resumeStatePath(m_recordPath);
     input.source = m_installerSource;
     input.proxy = proxy;
     input.pinnedPublisher = m_config.pinnedPublisher;

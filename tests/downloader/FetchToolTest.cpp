@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "DownloaderTestSupport.h"
@@ -166,6 +167,22 @@ TEST(FetchTool, WritesTheDiagnosticLogOnlyWhenAsked) {
     EXPECT_EQ(testsupport::readFile(log), lines);
 }
 
+// Runs websetup-fetch into `out` until it is killed while the last of three
+// parts hangs, with the others served by `honest`. Returns the bytes the
+// resume state it leaves counts as done (one or two parts, as the moment
+// falls); -1, with the failure reported, when it leaves none.
+std::int32_t killWhileTheLastPartHangs(const FaultServer& fault, const std::string& id,
+                                       const FaultRule& honest, const std::string& out) {
+    fault.setScenario(id, {FaultRule().onRangeStart(2 * P).stall(-1), honest});
+    const auto killed = runProcess(
+        {"/usr/bin/timeout", "-s", "KILL", "3", WEBSETUP_FETCH_PATH, out, fault.url(id)});
+    EXPECT_EQ(killed.exitCode, -9) << killed.err;  // timeout(1) ends itself by the same signal
+    std::string error;
+    const auto state = decodeResumeState(testsupport::readFile(out + ".record.resume"), error);
+    EXPECT_TRUE(state) << error;
+    return state ? state->record.committedSize() : -1;
+}
+
 // Killed while its last part hangs, websetup-fetch leaves a resume state;
 // run again with the same record, it fetches only the parts not in it.
 TEST(FetchTool, ASecondRunWithTheSameRecordResumesWhatTheFirstCommitted) {
@@ -176,15 +193,8 @@ TEST(FetchTool, ASecondRunWithTheSameRecordResumesWhatTheFirstCommitted) {
         (servers.servedDir() / TestServers::standardFile(2 * P + 100)).string();
     const std::string id = FaultServer::uniqueId("fetchResume");
     const FaultRule honest = FaultRule().file(source).header("ETag: \"v1\"");
-    fault.setScenario(id, {FaultRule().onRangeStart(2 * P).stall(-1), honest});
     const std::string out = sandbox.file("out");
-    const auto killed = runProcess(
-        {"/usr/bin/timeout", "-s", "KILL", "3", WEBSETUP_FETCH_PATH, out, fault.url(id)});
-    ASSERT_EQ(killed.exitCode, -9) << killed.err;  // timeout(1) ends itself by the same signal
-    std::string error;
-    const auto state = decodeResumeState(testsupport::readFile(out + ".record.resume"), error);
-    ASSERT_TRUE(state) << error;
-    const std::int32_t committed = state->record.committedSize();
+    const std::int32_t committed = killWhileTheLastPartHangs(fault, id, honest, out);
     ASSERT_GT(committed, 0);
 
     fault.setScenario(id, {honest});
@@ -201,6 +211,101 @@ TEST(FetchTool, ASecondRunWithTheSameRecordResumesWhatTheFirstCommitted) {
         EXPECT_EQ(request.header("If-Range"), "\"v1\"");
     }
     EXPECT_EQ(ranges, static_cast<std::size_t>(3 - committed / P));
+}
+
+// Whatever made a resumed run fail is forgotten: the server answering its
+// conditioned parts with 200 (back-ends that disagree on the tag) is met by
+// starting afresh at once; a file that fails its digest (the bytes changed
+// under the same tag) is removed with its state, and the next run starts
+// afresh. Either way a run ends with the exact file.
+TEST(FetchTool, AFailedResumeIsNotRepeated) {
+    const TestServers servers;
+    const FaultServer fault(servers);
+    testsupport::Sandbox sandbox;
+    const std::string source =
+        (servers.servedDir() / TestServers::standardFile(2 * P + 100)).string();
+    std::string changedBytes = testsupport::readFile(source);
+    changedBytes[10] ^= 0x01;  // in a part the killed run completed
+    const std::string changed = sandbox.writeFile("changed", changedBytes);
+    const std::string tag = "ETag: \"v1\"";
+    struct Case {
+        const char* name;
+        std::vector<FaultRule> rules;
+        std::vector<int> exitCodes;  // of each later run
+        std::string finalContent;
+    };
+    const Case cases[] = {
+        {"If-Range answered with the whole file",
+         {FaultRule().onHeader("If-Range").file(source).ignoreRange().header(tag),
+          FaultRule().file(source).header(tag)},
+         {0},
+         testsupport::readFile(source)},
+        {"other bytes under the same tag, their digest announced",
+         {FaultRule().file(changed).header(tag).header(
+             "Repr-Digest: sha-256=:" + testsupport::base64Digest("sha256", changed) + ":")},
+         {22, 0},
+         changedBytes},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string id = FaultServer::uniqueId("fetchAfresh");
+        const std::string out = sandbox.file(id);
+        const std::int32_t committed =
+            killWhileTheLastPartHangs(fault, id, FaultRule().file(source).header(tag), out);
+        ASSERT_GT(committed, 0);
+        fault.setScenario(id, c.rules);
+        for (const int exitCode : c.exitCodes) {
+            const auto result = runProcess({WEBSETUP_FETCH_PATH, out, fault.url(id)});
+            EXPECT_EQ(result.exitCode, exitCode) << result.err;
+            if (result.exitCode == 22) {
+                EXPECT_FALSE(std::filesystem::exists(out)) << "the refused file is kept";
+                EXPECT_FALSE(std::filesystem::exists(out + ".record.resume"))
+                    << "its state is kept";
+            }
+        }
+        EXPECT_TRUE(testsupport::readFile(out) == c.finalContent);
+        // The missing parts asked under the old tag, then the whole file
+        // without.
+        std::vector<std::string> conditions;
+        for (const auto& request : fault.requests(id)) {
+            if (request.hasHeader("Range")) conditions.push_back(request.header("If-Range"));
+        }
+        std::vector<std::string> expected(static_cast<std::size_t>(3 - committed / P), "\"v1\"");
+        expected.insert(expected.end(), 3, "");
+        EXPECT_EQ(conditions, expected);
+    }
+}
+
+// A second websetup-fetch with the record of a running one refuses at once,
+// names the record, and leaves the first one's download alone.
+TEST(FetchTool, ASecondCopyOnTheSameRecordRefusesWhileTheFirstRuns) {
+    const TestServers servers;
+    const FaultServer fault(servers);
+    const testsupport::Sandbox sandbox;
+    const std::string id = FaultServer::uniqueId("fetchTwice");
+    // The first copy's last part waits long enough for the second to start.
+    fault.setScenario(id, {FaultRule().onRangeStart(2 * P).times(1).stall(5).ranged(2 * P + 100),
+                           FaultRule().ranged(2 * P + 100)});
+    const std::string out = sandbox.file("out");
+    testsupport::ProcessResult first;
+    std::thread firstCopy([&] { first = runProcess({WEBSETUP_FETCH_PATH, out, fault.url(id)}); });
+    const auto rangesAsked = [&] {
+        std::size_t ranges = 0;
+        for (const auto& request : fault.requests(id)) ranges += request.hasHeader("Range") ? 1 : 0;
+        return ranges;
+    };
+    const bool firstIsDownloading = waitFor([&] { return rangesAsked() == 3; });
+    const auto second = runProcess({WEBSETUP_FETCH_PATH, out, fault.url(id)});
+    firstCopy.join();
+    ASSERT_TRUE(firstIsDownloading) << first.err;
+
+    EXPECT_EQ(second.exitCode, 75) << second.err;
+    EXPECT_NE(second.err.find("another websetup-fetch is using the record " + out + ".record"),
+              std::string::npos)
+        << second.err;
+    EXPECT_EQ(first.exitCode, 0) << first.err;
+    EXPECT_TRUE(testsupport::readFile(out) == testsupport::patternBytes(0, 2 * P + 100));
+    EXPECT_EQ(rangesAsked(), 3u);
 }
 
 }  // namespace

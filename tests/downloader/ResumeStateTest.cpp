@@ -65,6 +65,25 @@ TEST(ResumeState, ARecordReadsBackAsTheStateItWasSavedIn) {
     EXPECT_EQ(state->record.recordBytes(), saved.recordBytes());
 }
 
+// Parts of one byte in a file of 2^31 - 1 bytes: as many parts as a part
+// index can count, the last worker done just past them.
+TEST(ResumeState, ARecordAtTheLimitsOfItsIntegersReadsBack) {
+    const std::string record = midDownload("/p/i.exe").recordBytes();
+    const std::size_t sizes = 12 + 2 * 8;
+    const std::size_t parts = sizes + 12 + 4 * 12;
+    std::string atLimits = withInt32At(record, sizes, 1);
+    atLimits = withInt32At(atLimits, sizes + 4, INT32_MAX);
+    atLimits = withInt32At(atLimits, sizes + 12 + 4 * 5, 0);
+    atLimits = withInt32At(atLimits, parts + 4 * 11, INT32_MAX);
+    std::string error;
+    const std::optional<DownloadInfo> read = DownloadInfo::fromRecordBytes(atLimits, error);
+    ASSERT_TRUE(read) << error;
+    EXPECT_EQ(read->recordBytes(), atLimits);
+    EXPECT_EQ(read->partsCount(), INT32_MAX);
+    EXPECT_TRUE(read->isWorkerFinished(11));
+    EXPECT_EQ(read->committedSize(), INT32_MAX - 11);
+}
+
 // Whatever a crash, a full disk or a planted file left, a state is either
 // one the download could have been in, or nothing.
 TEST(ResumeState, DamagedOrImpossibleStatesAreRefused) {
@@ -97,6 +116,8 @@ TEST(ResumeState, DamagedOrImpossibleStatesAreRefused) {
         {"31 workers", stateOf(withInt32At(record, sizes + 8, 31))},
         {"a negative part", stateOf(withInt32At(record, parts, -1))},
         {"a part past the last worker's", stateOf(withInt32At(record, parts, 21 + 12))},
+        {"parts of one byte, one with bytes saved",
+         stateOf(withInt32At(withInt32At(record, sizes, 1), sizes + 4, INT32_MAX))},
         {"two workers on one part", stateOf(withInt32At(record, parts + 4, 16))},
         {"a saved length of a whole part", stateOf(withInt32At(record, saved + 4 * 5, P))},
         {"a negative saved length", stateOf(withInt32At(record, saved, -5))},

@@ -99,6 +99,8 @@ TEST(TestServers, FaultScenariosMisbehaveAsDescribed) {
          206, patternBytes(100, 100)},
         {"200 ignoring Range", FaultRule().patternBody(5000), "0-99", 20, CURLE_OK, 200,
          patternBytes(0, 5000)},
+        {"ranged, but ignoring Range", FaultRule().ranged(5000).ignoreRange(), "0-99", 20, CURLE_OK,
+         200, patternBytes(0, 5000)},
         {"silent until the client leaves", FaultRule().stall(-1), "", 1, CURLE_OPERATION_TIMEDOUT,
          0, ""},
     };

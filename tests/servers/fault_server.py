@@ -32,6 +32,8 @@ RANGE_RE = re.compile(r"^bytes=(\d*)-(\d*)$")
 ABSOLUTE_RE = re.compile(r"^[A-Za-z][A-Za-z0-9+.-]*://[^/]*")
 DEFAULT_CONTENT_RANGE = "Content-Range: bytes {first}-{last}/{size}"
 ENDLESS_CHUNK = 65536
+# What a paced link sends at once by default: one TCP segment's payload.
+LINK_SLICE = 1448
 REASONS = {200: "OK", 206: "Partial Content", 301: "Moved Permanently", 302: "Found",
            303: "See Other", 307: "Temporary Redirect", 308: "Permanent Redirect",
            400: "Bad Request", 404: "Not Found", 407: "Proxy Authentication Required",
@@ -82,6 +84,32 @@ class Scenario:
     def __init__(self, rules):
         self.rules = rules
         self.used = [0] * len(rules)
+        self.link = SharedLink()
+
+
+class SharedLink:
+    """One link that every paced answer of a scenario shares, as the
+    connections of a download share a user's slow line. Each slice takes the
+    link for slice/rate seconds in turn, so N connections get about rate/N
+    bytes a second each."""
+
+    def __init__(self):
+        self.lock = threading.Lock()
+        self.free_at = 0.0
+        self.first_byte_at = None
+
+    def reserve(self, size, rate, fast_after):
+        """The monotonic time at which `size` bytes may go; now once the link
+        has carried bytes for fast_after seconds (when given)."""
+        with self.lock:
+            now = time.monotonic()
+            if self.first_byte_at is None:
+                self.first_byte_at = now
+            if fast_after is not None and now - self.first_byte_at >= fast_after:
+                return now
+            start = max(self.free_at, now)
+            self.free_at = start + size / rate
+            return start
 
 
 class State:
@@ -120,7 +148,8 @@ def validate_rules(data):
                  "body_offset", "ranged", "content_length", "cut_after", "reset_after",
                  "stall", "stall_after", "drip_bytes", "drip_interval", "redirects",
                  "redirect_status", "redirect_body_size", "close", "content_range",
-                 "range_shift", "endless", "location", "file"}
+                 "range_shift", "endless", "location", "file", "with_header",
+                 "ignore_range", "link_rate", "link_slice", "link_fast_after"}
         unknown = set(rule) - known
         if unknown:
             raise ValueError("rule %d: unknown keys %s" % (i, sorted(unknown)))
@@ -325,7 +354,7 @@ class Handler(socketserver.BaseRequestHandler):
                 rule_path = rest
                 for index, candidate in enumerate(scenario.rules):
                     if self.matches(candidate, scenario.used[index], number, req["method"],
-                                    rule_path, range_value):
+                                    rule_path, range_value, header):
                         scenario.used[index] += 1
                         rule = candidate
                         break
@@ -337,10 +366,10 @@ class Handler(socketserver.BaseRequestHandler):
         redirects = int(rule.get("redirects", 0))
         if hop_count < redirects:
             return self.redirect_step(req, sid, rule, scenario, hop, rest, hop_count)
-        return self.answer(req, rule, range_value)
+        return self.answer(req, rule, range_value, scenario.link)
 
     @staticmethod
-    def matches(rule, used, number, method, path, range_value):
+    def matches(rule, used, number, method, path, range_value, header):
         if "times" in rule and used >= int(rule["times"]):
             return False
         if "request" in rule:
@@ -353,6 +382,8 @@ class Handler(socketserver.BaseRequestHandler):
         if "path" in rule and rule["path"] != path:
             return False
         if "range" in rule and rule["range"] != range_value:
+            return False
+        if "with_header" in rule and rule["with_header"].lower() not in header:
             return False
         if "range_start" in rule:
             m = RANGE_RE.match(range_value or "")
@@ -378,7 +409,7 @@ class Handler(socketserver.BaseRequestHandler):
         self.send(head.encode() + (b"" if req["method"] == "HEAD" else body))
         return True
 
-    def answer(self, req, rule, range_value):
+    def answer(self, req, rule, range_value, link):
         status = int(rule.get("status", 200))
         headers = list(rule.get("headers", []))
         body = b""
@@ -390,7 +421,7 @@ class Handler(socketserver.BaseRequestHandler):
                 source = lambda offset, length: content[offset:offset + length]
             size = len(content) if "file" in rule else int(rule["ranged"])
             window = parse_range(range_value, size)
-            if range_value is None:
+            if range_value is None or rule.get("ignore_range", False):
                 status, body = 200, source(0, size)
             elif window is None:
                 status = 416
@@ -455,12 +486,20 @@ class Handler(socketserver.BaseRequestHandler):
         drip = int(rule.get("drip_bytes", 0))
         interval = float(rule.get("drip_interval", 0.1))
         stall_at = int(stall_after) if stall is not None and stall_after is not None else None
+        link_rate = float(rule.get("link_rate", 0))
+        link_slice = int(rule.get("link_slice", LINK_SLICE))
+        link_fast_after = rule.get("link_fast_after")
         while sent < limit:
             step = limit - sent
             if drip > 0:
                 step = min(step, drip)
             if stall_at is not None and sent < stall_at:
                 step = min(step, stall_at - sent)
+            if link_rate > 0:
+                step = min(step, link_slice)
+                due = link.reserve(step, link_rate,
+                                   None if link_fast_after is None else float(link_fast_after))
+                self.wait(max(0.0, due - time.monotonic()))
             self.send(body[sent:sent + step])
             sent += step
             if stall_at is not None and sent == stall_at:

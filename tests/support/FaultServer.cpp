@@ -59,6 +59,7 @@ FaultRule& FaultRule::onRangeStart(std::int64_t first) {
 FaultRule& FaultRule::onRange(const std::string& value) { return add("range", quoted(value)); }
 FaultRule& FaultRule::onMethod(const std::string& method) { return add("method", quoted(method)); }
 FaultRule& FaultRule::onPath(const std::string& path) { return add("path", quoted(path)); }
+FaultRule& FaultRule::onHeader(const std::string& name) { return add("with_header", quoted(name)); }
 FaultRule& FaultRule::times(int count) { return add("times", std::to_string(count)); }
 FaultRule& FaultRule::status(int code) { return add("status", std::to_string(code)); }
 FaultRule& FaultRule::statusLine(const std::string& line) {
@@ -85,6 +86,7 @@ FaultRule& FaultRule::file(const std::string& path) { return add("file", quoted(
 FaultRule& FaultRule::contentRange(const std::string& lineTemplate) {
     return add("content_range", quoted(lineTemplate));
 }
+FaultRule& FaultRule::ignoreRange() { return add("ignore_range", "true"); }
 FaultRule& FaultRule::rangeShift(std::int64_t bytes) {
     return add("range_shift", std::to_string(bytes));
 }
@@ -108,6 +110,10 @@ FaultRule& FaultRule::stallAfter(std::int64_t bodyBytes, double seconds) {
 FaultRule& FaultRule::drip(std::int64_t bytes, double intervalSeconds) {
     add("drip_bytes", std::to_string(bytes));
     return add("drip_interval", number(intervalSeconds));
+}
+FaultRule& FaultRule::sharedLink(double bytesPerSecond, double fastAfterSeconds) {
+    if (fastAfterSeconds > 0) add("link_fast_after", number(fastAfterSeconds));
+    return add("link_rate", number(bytesPerSecond));
 }
 FaultRule& FaultRule::endless() { return add("endless", "true"); }
 FaultRule& FaultRule::redirects(int steps, int statusCode, std::int64_t bodySize) {

@@ -18,8 +18,9 @@ public:
     FaultRule& onRangeStart(std::int64_t firstByte);
     FaultRule& onRange(const std::string& headerValue);  // e.g. "bytes=0-99"
     FaultRule& onMethod(const std::string& method);
-    FaultRule& onPath(const std::string& path);  // the part after /s/<id>/
-    FaultRule& times(int count);                 // matches at most count requests
+    FaultRule& onPath(const std::string& path);    // the part after /s/<id>/
+    FaultRule& onHeader(const std::string& name);  // requests carrying it
+    FaultRule& times(int count);                   // matches at most count requests
 
     FaultRule& status(int code);
     FaultRule& statusLine(const std::string& line);  // sent verbatim
@@ -35,6 +36,8 @@ public:
     // filled in (default "Content-Range: bytes {first}-{last}/{size}"); empty
     // sends none.
     FaultRule& contentRange(const std::string& lineTemplate);
+    // With ranged or file: the whole body with 200 whatever Range asks.
+    FaultRule& ignoreRange();
     // With ranged: serves the window that many bytes further on instead.
     FaultRule& rangeShift(std::int64_t bytes);
     FaultRule& contentLength(std::int64_t value);   // may lie; the connection then closes
@@ -45,6 +48,11 @@ public:
     FaultRule& stall(double seconds);
     FaultRule& stallAfter(std::int64_t bodyBytes, double seconds);
     FaultRule& drip(std::int64_t bytes, double intervalSeconds);
+    // The body goes over one link of bytesPerSecond that every answer of the
+    // scenario under such a rule shares, in slices of one TCP segment taking
+    // turns; after fastAfterSeconds of carrying bytes (when positive) the
+    // link stops pacing.
+    FaultRule& sharedLink(double bytesPerSecond, double fastAfterSeconds = 0);
     // The body never ends (pattern bytes, dripped when drip() is set) until
     // the client leaves.
     FaultRule& endless();

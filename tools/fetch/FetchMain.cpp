@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -21,6 +22,7 @@
 #include "downloader/Downloader.h"
 #include "downloader/ResumeState.h"
 #include "net/SingleRequest.h"
+#include "platform/PrivateFiles.h"
 #include "platform/ReadOnlyFile.h"
 #include "text/TextConversion.h"
 #include "verify/AnnouncedDigest.h"
@@ -35,6 +37,8 @@ constexpr int kExitSizeUnknown = 20;
 constexpr int kExitIncomplete = 21;
 constexpr int kExitDigestMismatch = 22;
 constexpr int kExitUsage = 64;
+// sysexits' EX_TEMPFAIL: another copy holds the record; try again later.
+constexpr int kExitRecordBusy = 75;
 
 // The setup worker polls the download at the same pace.
 constexpr std::chrono::milliseconds kPollInterval(30);
@@ -51,7 +55,8 @@ constexpr const char* kUsage =
     "  --record FILE  where the binary download record is written as the\n"
     "                 download goes (default: OUT.record). Beside it, FILE.resume\n"
     "                 lets a later run with the same FILE, OUT and URLs continue\n"
-    "                 an interrupted download, if the server's file is unchanged\n"
+    "                 an interrupted download, if the server's file is unchanged.\n"
+    "                 One websetup-fetch at a time uses a record\n"
     "  --digest ALG:VALUE  the digest the file must have: ALG sha-256 or sha-512,\n"
     "                 VALUE in hexadecimal or base64. Without it, the digests the\n"
     "                 size request's answer announces (Repr-Digest, Digest), if any\n"
@@ -62,7 +67,9 @@ constexpr const char* kUsage =
     "ignored), 20 when the size request fails or gives no size, 21 when the\n"
     "download ended without a complete file (for example a full disk or a\n"
     "file that could not be created), 22 when the complete file does not have\n"
-    "the digest (it is left in OUT for inspection), 64 for a usage error.\n";
+    "the digest (it is removed with its resume state, so that the next run\n"
+    "starts afresh), 64 for a usage error, 75 when another websetup-fetch is\n"
+    "using the record.\n";
 
 struct Arguments {
     std::string out;
@@ -123,7 +130,8 @@ std::optional<std::int32_t> fetchSize(const std::string& url,
     return static_cast<std::int32_t>(*size);
 }
 
-int download(const Arguments& arguments, std::int32_t size, const std::string& validator) {
+int download(const Arguments& arguments, std::int32_t size, const std::string& validator,
+             const std::wstring& statePath) {
     DownloadInfo info;
     info.setResourcePath("");
     info.setTotalSize(size);
@@ -132,7 +140,6 @@ int download(const Arguments& arguments, std::int32_t size, const std::string& v
     info.setBaseUrls(arguments.urls);
     info.setDestFilePath(utf8ToWide(arguments.out));
 
-    const std::wstring statePath = resumeStatePath(utf8ToWide(arguments.record));
     std::string why;
     if (std::optional<DownloadInfo> earlier = resumableDownload(info, validator, statePath, why)) {
         std::fprintf(stderr, "websetup-fetch: resuming with %d of %d bytes done\n",
@@ -192,6 +199,51 @@ int checkDigest(const std::string& path, const AnnouncedDigest& expected) {
     return 0;
 }
 
+// Downloads OUT and checks it while holding the record's lock, so that a
+// second copy never starts afresh under a running one; a file that fails
+// its digest is removed with its resume state.
+int fetchAndCheck(const Arguments& arguments, std::int32_t size,
+                  const std::vector<ResponseHeader>& headers) {
+    std::unique_ptr<platform::FileLock> lock;
+    try {
+        lock = platform::FileLock::tryLock(arguments.record);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "websetup-fetch: %s\n", error.what());
+        return kExitIncomplete;
+    }
+    if (!lock) {
+        std::fprintf(stderr,
+                     "websetup-fetch: another websetup-fetch is using the record %s; try again "
+                     "once it has ended\n",
+                     arguments.record.c_str());
+        return kExitRecordBusy;
+    }
+    const std::wstring statePath = resumeStatePath(utf8ToWide(arguments.record));
+    int status = download(arguments, size, resumeValidator(headers), statePath);
+    if (status != DE_Success) return status;
+    const DigestAnnouncement announced = announcedDigest(headers);
+    for (const std::string& note : announced.ignored) {
+        std::fprintf(stderr, "websetup-fetch: digest not used: %s\n", note.c_str());
+    }
+    const std::vector<AnnouncedDigest> digests =
+        arguments.digest ? std::vector<AnnouncedDigest>{*arguments.digest} : announced.digests;
+    for (auto digest = digests.begin(); digest != digests.end() && status == 0; ++digest) {
+        status = checkDigest(arguments.out, *digest);
+    }
+    if (status == kExitDigestMismatch) {
+        const std::string error = discardRefusedDownload(utf8ToWide(arguments.out), statePath);
+        if (error.empty()) {
+            std::fprintf(stderr,
+                         "websetup-fetch: removed %s and its resume state: the next run starts "
+                         "afresh\n",
+                         arguments.out.c_str());
+        } else {
+            std::fprintf(stderr, "websetup-fetch: %s\n", error.c_str());
+        }
+    }
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -214,19 +266,7 @@ int main(int argc, char** argv) {
     }
     std::vector<ResponseHeader> headers;
     const std::optional<std::int32_t> size = fetchSize(arguments->urls.front(), headers);
-    int status = size ? download(*arguments, *size, resumeValidator(headers)) : kExitSizeUnknown;
-    if (status == DE_Success) {
-        const DigestAnnouncement announced = announcedDigest(headers);
-        for (const std::string& note : announced.ignored) {
-            std::fprintf(stderr, "websetup-fetch: digest not used: %s\n", note.c_str());
-        }
-        const std::vector<AnnouncedDigest> digests =
-            arguments->digest ? std::vector<AnnouncedDigest>{*arguments->digest}
-                              : announced.digests;
-        for (auto digest = digests.begin(); digest != digests.end() && status == 0; ++digest) {
-            status = checkDigest(arguments->out, *digest);
-        }
-    }
+    const int status = size ? fetchAndCheck(*arguments, *size, headers) : kExitSizeUnknown;
     curl_global_cleanup();
     return status;
 }
