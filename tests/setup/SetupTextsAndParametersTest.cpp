@@ -26,12 +26,12 @@ TEST(ErrorTextTest, EachKindOfFailureHasItsText) {
         ErrorClass error;
         const wchar_t* expected;
     } cases[] = {
-        {{ErrorClass::kDownloadError, 6}, L"Download Error (system code: 6). "},
-        {{ErrorClass::kDownloadError, 28}, L"Download Error (system code: 28). "},
-        {{ErrorClass::kServerError, 2001}, L"Server Error (system code: 2001). "},
-        {{ErrorClass::kServerError, -1}, L"Server Error (system code: -1). "},
-        {{0, 7}, L"Internal Error."},
-        {{3, 7}, L"Internal Error."},
+        {{ErrorClass::kDownloadError, 6, {}}, L"Download Error (system code: 6). "},
+        {{ErrorClass::kDownloadError, 28, {}}, L"Download Error (system code: 28). "},
+        {{ErrorClass::kServerError, 2001, {}}, L"Server Error (system code: 2001). "},
+        {{ErrorClass::kServerError, -1, {}}, L"Server Error (system code: -1). "},
+        {{0, 7, {}}, L"Internal Error."},
+        {{3, 7, {}}, L"Internal Error."},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(errorText(c.error), c.expected) << c.error.errorType << "/" << c.error.systemCode;
@@ -71,7 +71,9 @@ TEST(WorkerGuardTest, EverythingThrownBecomesABoxAndItsCauseIsLogged) {
         const std::optional<SetupFailure> failure = failureOf(c.step);
         EXPECT_EQ(failure ? std::optional<std::wstring>(failure->boxText) : std::nullopt, c.text)
             << c.name;
-        if (failure) EXPECT_EQ(failure->cause.status, c.status) << c.name;
+        if (failure) {
+            EXPECT_EQ(failure->cause.status, c.status) << c.name;
+        }
         EXPECT_NE(testing::internal::GetCapturedStderr().find(c.logged), std::string::npos)
             << c.name;
     }
