@@ -389,8 +389,7 @@ void SetupFlow::pollDownload(SetupReporter& reporter, const ProxySettings& proxy
         }
         const auto percent = static_cast<std::int32_t>(m_downloader.downloadedBytes() * 100.0 /
                                                        m_downloader.downloadInfo().totalSize());
-        reporter.postMessage(makeProgressMessage(
-            percent, (boost::wformat(L"%s: %i%%") % uiText(11) % percent).str()));
+        reporter.postMessage(makeProgressMessage(percent, progressText(percent)));
         if (reporter.stopRequested()) {
             m_downloader.stop();
             return;
