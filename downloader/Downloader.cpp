@@ -83,7 +83,9 @@ void Downloader::beginDownload() {
     m_writeFailed = false;
     m_lastError = kNoResult;
     m_lastPartFailure = PartFailure();
-    setDownloadedBytes(0);
+    // What a resumed record holds already is on the disk (resumableDownload):
+    // progress starts there rather than at 0 until the thread gets going.
+    setDownloadedBytes(m_downloadInfo.committedSize());
     if (m_tempFilePath.empty()) {
         return;
     }

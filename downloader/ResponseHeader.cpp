@@ -97,6 +97,15 @@ std::size_t refuseAnswer(DownloaderUserPData& record) {
     return 0;
 }
 
+// What follows the status code of a status line, without the blanks around it.
+std::string statusReason(const std::string& line) {
+    const std::size_t version = line.find_first_of("\t ");
+    const std::size_t code = line.find_first_not_of("\t ", version);
+    return withoutSurroundingBlanks(line.substr(std::min(line.size(), code + 3)));
+}
+
+constexpr std::size_t kMaxShownReasonBytes = 80;
+
 }  // namespace
 
 void DownloaderUserPData::startRequest() {
@@ -150,6 +159,7 @@ ResponseHeader parseHeaderLine(std::string line) {
     if (std::optional<std::string> code = statusCode(line)) {
         result.kind = HK_Status;
         result.value = std::move(*code);
+        result.reason = statusReason(line);
         return result;
     }
     if (const std::optional<HeaderField> field = splitHeaderField(line)) {
@@ -217,3 +227,11 @@ std::size_t headerCallback(char* data, std::size_t size, std::size_t count, void
 }
 
 bool isPartialContent(const ResponseHeader& statusHeader) { return statusHeader.value == "206"; }
+
+std::string statusText(const ResponseHeader& status) {
+    std::string reason = status.reason.substr(0, kMaxShownReasonBytes);
+    for (char& c : reason) {
+        if (c < 0x20 || c > 0x7e) c = '?';
+    }
+    return reason.empty() ? status.value : status.value + " " + reason;
+}

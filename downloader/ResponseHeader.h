@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // What a received header line is. The numbers are fixed: 4 and 7 are never
@@ -23,9 +24,22 @@ enum HeaderKind : std::int32_t {
 // ("206"); for the named headers it is the header's value; for HK_Other it is
 // the whole line.
 struct ResponseHeader {
+    ResponseHeader() = default;
+    ResponseHeader(HeaderKind headerKind, std::string headerValue, std::string reasonPhrase = {})
+        : kind(headerKind), value(std::move(headerValue)), reason(std::move(reasonPhrase)) {}
+
     HeaderKind kind = HK_Other;
     std::string value;
+    // HK_Status only: the reason phrase as the server sent it ("Not Found"),
+    // blanks around it removed; empty when it sent none (HTTP/2 never does).
+    std::string reason;
 };
+
+// A status for people to read: the code and the reason phrase, "404 Not
+// Found", or the code alone when there is no phrase. The phrase is the
+// server's text: bytes other than printable ASCII become '?' and it is cut
+// to a line's worth, so it cannot rewrite a terminal or fill a log.
+std::string statusText(const ResponseHeader& status);
 
 class Downloader;
 

@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <memory>
@@ -101,7 +102,7 @@ std::int32_t sendRequest(const std::string& url, const std::vector<std::string>&
     const int status = result == CURLE_OK ? finalStatus(record.headers) : 0;
     if (answerStatus != nullptr) *answerStatus = status;
     if (status >= kFirstErrorStatus) {
-        errorText = "the answer's status is " + record.statusHeader.value;
+        errorText = "the answer's status is " + statusText(record.statusHeader);
         return CURLE_HTTP_RETURNED_ERROR;
     }
     return static_cast<std::int32_t>(result);
@@ -122,14 +123,26 @@ std::int32_t fetchHeaders(const std::string& url, const std::vector<std::string>
     return static_cast<std::int32_t>(result);
 }
 
+namespace {
+
+const ResponseHeader* finalStatusLine(const std::vector<ResponseHeader>& headers) {
+    const auto last =
+        std::find_if(headers.rbegin(), headers.rend(),
+                     [](const ResponseHeader& header) { return header.kind == HK_Status; });
+    return last == headers.rend() ? nullptr : &*last;
+}
+
+}  // namespace
+
 int finalStatus(const std::vector<ResponseHeader>& headers) {
-    for (auto header = headers.rbegin(); header != headers.rend(); ++header) {
-        if (header->kind == HK_Status) {
-            // A status line's code is three digits (parseHeaderLine).
-            return std::stoi(header->value);
-        }
-    }
-    return 0;
+    const ResponseHeader* status = finalStatusLine(headers);
+    // A status line's code is three digits (parseHeaderLine).
+    return status ? std::stoi(status->value) : 0;
+}
+
+std::string finalStatusText(const std::vector<ResponseHeader>& headers) {
+    const ResponseHeader* status = finalStatusLine(headers);
+    return status ? statusText(*status) : std::string();
 }
 
 std::optional<std::string> finalContentLength(const std::vector<ResponseHeader>& headers) {

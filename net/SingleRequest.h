@@ -58,6 +58,9 @@ std::int32_t fetchHeaders(const std::string& url, const std::vector<std::string>
 // The status code of the final response in a header list (its last status
 // line); 0 when there is none.
 int finalStatus(const std::vector<ResponseHeader>& headers);
+// The same status for people to read, "404 Not Found" (statusText); empty
+// when there is none.
+std::string finalStatusText(const std::vector<ResponseHeader>& headers);
 
 // The size a header list announces: the value text of the last Content-Length
 // line after the last status line, that is of the final response of a

@@ -151,13 +151,18 @@ void CUpdateProgressDlg::onMessage(SetupMessage message) {
 
 void CUpdateProgressDlg::OnSetupProgress(std::unique_ptr<ProgressReport> report) {
     if (!report) return;
-    m_host.setProgressPosition(report->percent);
     if (m_hooks.isDownloadComplete && m_hooks.isDownloadComplete()) {
+        // Whichever report meets the complete file, and the completion report
+        // carries no text: the last thing shown is the whole download, in the
+        // bar and in the line above it alike.
+        m_host.setProgressPosition(100);
+        m_host.setProgressText(progressText(100));
         stopWorker();
         if (m_hooks.launchInstaller) m_hooks.launchInstaller();
         endRun(1);
         return;
     }
+    m_host.setProgressPosition(report->percent);
     m_host.setProgressText(report->text);
 }
 

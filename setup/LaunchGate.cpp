@@ -8,7 +8,6 @@
 #include "setup/UiText.h"
 #include "text/TextConversion.h"
 #include "verify/FileDigest.h"
-#include "verify/PublisherSignature.h"
 #include "verify/SignatureAddress.h"
 
 namespace {
@@ -67,6 +66,20 @@ InstallerSource InstallerSource::of(const std::string& requestUrl,
             resumeValidator(headers)};
 }
 
+GateSignature fetchGateSignature(const InstallerSource& source, const ProxySettings& proxy,
+                                 const std::string& pinnedPublisher,
+                                 const std::atomic<bool>& stopFlag) {
+    GateSignature result;
+    if (pinnedPublisher.empty()) return result;
+    result.signature = fetchPublishedSignature({source.url, proxy}, stopFlag);
+    if (!result.signature.available && !result.signature.stopped) {
+        result.failure = {unverifiedInstallerText(),
+                          publisherRefusal(source.url, result.signature.detail)};
+        DownloaderLog::failure(result.failure->cause.line);
+    }
+    return result;
+}
+
 LaunchGateResult passLaunchGate(const LaunchGateInput& input) {
     std::string error;
     std::unique_ptr<platform::ReadOnlyFile> installer =
@@ -86,8 +99,8 @@ LaunchGateResult passLaunchGate(const LaunchGateInput& input) {
     }
 
     if (!input.pinnedPublisher.empty()) {
-        const PublisherCheck check = checkPublisherSignature(
-            *installer, input.pinnedPublisher, {input.source.url, input.proxy}, *input.stopFlag);
+        const PublisherCheck check = checkPublisherSignature(*installer, input.pinnedPublisher,
+                                                             input.signature, *input.stopFlag);
         if (check.stopped) return {};
         if (!check.verified) {
             return refuse(

@@ -11,6 +11,7 @@
 #include "platform/ReadOnlyFile.h"
 #include "setup/FailureCause.h"
 #include "verify/AnnouncedDigest.h"
+#include "verify/PublisherSignature.h"
 
 // What the size request said about the installer beyond its size.
 struct InstallerSource {
@@ -31,9 +32,11 @@ struct LaunchGateInput {
     // refused installer; empty when there is none.
     std::wstring resumeStatePath;
     InstallerSource source;
-    ProxySettings proxy;
     // Empty: any publisher, as when the build pins none.
     std::string pinnedPublisher;
+    // With a pinned publisher: its signature, as fetchGateSignature fetched
+    // it before the download.
+    PublishedSignature signature;
     // Required: ends a check under way, with neither start nor box.
     const std::atomic<bool>* stopFlag = nullptr;
 };
@@ -45,6 +48,26 @@ struct LaunchGateResult {
     // when the stop flag ended the check, or when it may start.
     std::optional<SetupFailure> failure;
 };
+
+struct GateSignature {
+    // For LaunchGateInput::signature.
+    PublishedSignature signature;
+    // What the error box says when the installer is refused already, before
+    // its download; none when the download may go ahead, or when the stop
+    // flag ended the request.
+    std::optional<SetupFailure> failure;
+};
+
+// The part of the gate that needs the network, run as soon as the size
+// request has named the installer's final address and before its download:
+// when the build pins a publisher, the installer's signature is fetched
+// (fetchPublishedSignature), so that a missing or unreadable one refuses the
+// installer before its bytes are spent. The cause goes to the diagnostic log
+// (and stderr). Without a pinned publisher nothing is fetched. Setup worker
+// thread; the stop flag ends the request within about a second.
+GateSignature fetchGateSignature(const InstallerSource& source, const ProxySettings& proxy,
+                                 const std::string& pinnedPublisher,
+                                 const std::atomic<bool>& stopFlag);
 
 // Decides whether the downloaded, closed installer may be started: it is
 // opened once, its digest compared with the announced one (if any) and its

@@ -199,6 +199,7 @@ void SetupFlow::runSetup(SetupReporter& reporter, const StubSettings& settings) 
         return;
     }
     if (!download) return;
+    if (!fetchSignature(reporter, proxy)) return;
 
     // Not examined: the download thread writes the record again before it
     // transfers anything, and fails visibly if it cannot.
@@ -209,7 +210,7 @@ void SetupFlow::runSetup(SetupReporter& reporter, const StubSettings& settings) 
     m_downloader.setResumeState(resumeStatePath(m_recordPath), m_installerSource.validator);
     if (info.isComplete()) {
         // An earlier run left the whole file, and the server still has it.
-        finishDownload(reporter, proxy);
+        finishDownload(reporter);
         return;
     }
     m_downloader.beginDownload();
@@ -217,7 +218,7 @@ void SetupFlow::runSetup(SetupReporter& reporter, const StubSettings& settings) 
         m_downloader.stop();
         return;
     }
-    pollDownload(reporter, proxy);
+    pollDownload(reporter);
 }
 
 ProxySettings SetupFlow::chooseProxy(const std::atomic<bool>& stopFlag) const {
@@ -367,7 +368,7 @@ DownloadInfo SetupFlow::prepareDownload(const std::string& url, std::int32_t siz
     return info;
 }
 
-void SetupFlow::pollDownload(SetupReporter& reporter, const ProxySettings& proxy) {
+void SetupFlow::pollDownload(SetupReporter& reporter) {
     const auto started = std::chrono::steady_clock::now();
     for (;;) {
         reporter.waitForStop(kPollInterval);
@@ -379,7 +380,7 @@ void SetupFlow::pollDownload(SetupReporter& reporter, const ProxySettings& proxy
                 DownloaderLog::step("download: complete, " + std::to_string(info.totalSize()) +
                                     " bytes from " + info.baseUrls().front() + " in " +
                                     secondsSince(started) + " s");
-                finishDownload(reporter, proxy);
+                finishDownload(reporter);
             } else {
                 const FailureCause cause = downloadFailure(m_downloader);
                 DownloaderLog::failure(cause.line);
@@ -389,8 +390,7 @@ void SetupFlow::pollDownload(SetupReporter& reporter, const ProxySettings& proxy
         }
         const auto percent = static_cast<std::int32_t>(m_downloader.downloadedBytes() * 100.0 /
                                                        m_downloader.downloadInfo().totalSize());
-        reporter.postMessage(makeProgressMessage(
-            percent, (boost::wformat(L"%s: %i%%") % uiText(11) % percent).str()));
+        reporter.postMessage(makeProgressMessage(percent, progressText(percent)));
         if (reporter.stopRequested()) {
             m_downloader.stop();
             return;
@@ -398,19 +398,30 @@ void SetupFlow::pollDownload(SetupReporter& reporter, const ProxySettings& proxy
     }
 }
 
-void SetupFlow::finishDownload(SetupReporter& reporter, const ProxySettings& proxy) {
-    if (!admitInstaller(reporter, proxy)) return;
+void SetupFlow::finishDownload(SetupReporter& reporter) {
+    if (!admitInstaller(reporter)) return;
     m_downloadFinished = true;
     reporter.postMessage(makeProgressMessage(100, L""));
 }
 
-bool SetupFlow::admitInstaller(SetupReporter& reporter, const ProxySettings& proxy) {
+bool SetupFlow::fetchSignature(SetupReporter& reporter, const ProxySettings& proxy) {
+    GateSignature fetched =
+        fetchGateSignature(m_installerSource, proxy, m_config.pinnedPublisher, reporter.stopFlag());
+    if (fetched.failure) {
+        reportError(reporter, *fetched.failure);
+        return false;
+    }
+    m_installerSignature = std::move(fetched.signature);
+    return !reporter.stopRequested();
+}
+
+bool SetupFlow::admitInstaller(SetupReporter& reporter) {
     LaunchGateInput input;
     input.installerPath = wideToUtf8(m_downloader.downloadInfo().destFilePath());
     input.resumeStatePath = resumeStatePath(m_recordPath);
     input.source = m_installerSource;
-    input.proxy = proxy;
     input.pinnedPublisher = m_config.pinnedPublisher;
+    input.signature = m_installerSignature;
     input.stopFlag = &reporter.stopFlag();
     LaunchGateResult result = passLaunchGate(input);
     if (result.failure) reportError(reporter, *result.failure);

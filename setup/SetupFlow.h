@@ -56,11 +56,11 @@ public:
     void openRunLog();
 
     // Worker thread, once. Chooses the proxy, learns the installer's size,
-    // opens an installed "Reel Box" instead when it can, downloads the
-    // installer into the private temporary folder and reports progress,
-    // completion or the one error box followed by WM_SETUP_FINISH through
-    // reporter. Returns early, reporting nothing more, once a stop is
-    // requested.
+    // opens an installed "Reel Box" instead when it can, fetches the pinned
+    // publisher's signature, downloads the installer into the private
+    // temporary folder and reports progress, completion or the one error box
+    // followed by WM_SETUP_FINISH through reporter. Returns early, reporting
+    // nothing more, once a stop is requested.
     void runSetup(SetupReporter& reporter, const StubSettings& settings);
 
     // Any thread. True once the download thread has ended with the installer
@@ -93,13 +93,18 @@ private:
     bool openInstalledProduct();
     // Builds the record and takes the files; throws as the error box expects.
     DownloadInfo prepareDownload(const std::string& url, std::int32_t size);
-    void pollDownload(SetupReporter& reporter, const ProxySettings& proxy);
+    // Before the download, when the build pins a publisher: the installer's
+    // signature, so that a missing or unreadable one costs none of the
+    // installer's bytes. False after its error box, or when the user's close
+    // ended the request.
+    bool fetchSignature(SetupReporter& reporter, const ProxySettings& proxy);
+    void pollDownload(SetupReporter& reporter);
     // The file is complete: starts it once admitted, or shows why not.
-    void finishDownload(SetupReporter& reporter, const ProxySettings& proxy);
+    void finishDownload(SetupReporter& reporter);
     // After the download thread has ended with the file complete: true when
     // the installer passed the launch gate and is held for the start; false
     // after its error box, or when the user's close ended the check.
-    bool admitInstaller(SetupReporter& reporter, const ProxySettings& proxy);
+    bool admitInstaller(SetupReporter& reporter);
     // The one error box of a run, after which the dialog ends; records the
     // failure's exit status.
     void reportError(SetupReporter& reporter, const SetupFailure& failure);
@@ -121,6 +126,8 @@ private:
     std::atomic<bool> m_downloadFinished{false};
     // Written by the worker; read by launchInstaller once the worker ended.
     InstallerSource m_installerSource;
+    // Written by the worker before the download; read by the launch gate.
+    PublishedSignature m_installerSignature;
     std::unique_ptr<platform::ReadOnlyFile> m_admittedInstaller;
     std::atomic<ExitStatus> m_exitStatus{ExitStatus::kClosed};
 };

@@ -37,5 +37,8 @@ struct SetupMessage {
 };
 
 SetupMessage makeProgressMessage(std::int32_t percent, std::wstring_view text);
+// The line above the bar for a share of the download: "Progress: 52%" in
+// English, "Прогресс: 52%" in Russian.
+std::wstring progressText(std::int32_t percent);
 SetupMessage makeStatusMessage(std::unique_ptr<std::wstring> status);
 SetupMessage makeFinishMessage();

@@ -24,7 +24,9 @@ using testsupport::FaultServer;
 using testsupport::runProcess;
 using testsupport::TestServers;
 
-TEST(FetchTool, ExitStatusTellsHowTheDownloadEnded) {
+// Each way a run can end has its exit status, and each failure one line on
+// stderr that names the address and the cause in the words of whoever met it.
+TEST(FetchTool, ExitStatusAndCauseLineTellHowTheDownloadEnded) {
     const TestServers servers;
     const FaultServer fault(servers);
     const std::string missing = FaultServer::uniqueId("fetch404");
@@ -32,6 +34,12 @@ TEST(FetchTool, ExitStatusTellsHowTheDownloadEnded) {
                                 FaultRule().status(404).body("missing")});
     const std::string refused = FaultServer::uniqueId("fetchSize404");
     fault.setScenario(refused, {FaultRule().status(404).body("missing")});
+    // The reason phrase is shown as the server sent it.
+    const std::string unavailable = FaultServer::uniqueId("fetchSize503");
+    fault.setScenario(unavailable,
+                      {FaultRule().statusLine("HTTP/1.1 503 Back at Noon").body("later")});
+    const std::string lengthless = FaultServer::uniqueId("fetchNoLength");
+    fault.setScenario(lengthless, {FaultRule().status(200).noContentLength()});
     // The file grew between the size request and the parts.
     const std::string grown = FaultServer::uniqueId("fetchGrown");
     fault.setScenario(
@@ -58,29 +66,51 @@ TEST(FetchTool, ExitStatusTellsHowTheDownloadEnded) {
         const char* name;
         std::vector<std::string> urls;
         int exitCode;
+        std::string cause;  // on stderr; empty for a success
         std::vector<std::string> options = {};
     };
     const Case cases[] = {
         {"complete, second address unused",
          {servers.fileUrl(testsupport::Endpoint::Https, file), servers.closedUrl()},
-         0},
-        {"parts not found", {fault.url(missing)}, DE_NotFound},
-        {"parts of a larger file", {fault.url(grown)}, DE_TooManyErrors},
-        {"size request fails", {servers.closedUrl()}, 20},
-        {"size request answered 404", {fault.url(refused)}, 20},
+         0,
+         ""},
+        {"parts not found", {fault.url(missing)}, DE_NotFound, "the download failed with error 15"},
+        {"parts of a larger file",
+         {fault.url(grown)},
+         DE_TooManyErrors,
+         "the download failed with error 13"},
+        {"nothing listens",
+         {servers.closedUrl()},
+         23,
+         "websetup-fetch: could not connect to " + servers.closedUrl() + ": "},
+        {"size request answered 404",
+         {fault.url(refused)},
+         24,
+         "websetup-fetch: " + fault.url(refused) + " answered 404 Not Found\n"},
+        {"size request answered 503",
+         {fault.url(unavailable)},
+         24,
+         "websetup-fetch: " + fault.url(unavailable) + " answered 503 Back at Noon\n"},
+        {"an answer without a length",
+         {fault.url(lengthless)},
+         20,
+         "websetup-fetch: " + fault.url(lengthless) + " gives no usable size"},
         {"the given digest",
          {servers.fileUrl(testsupport::Endpoint::Https, file)},
          0,
+         "",
          {"--digest", "sha-256:" + sha256}},
         {"another digest given",
          {servers.fileUrl(testsupport::Endpoint::Https, file)},
          22,
+         "sha-256 digest mismatch",
          {"--digest", "sha-256:" + otherSha256}},
-        {"another digest announced", {fault.url(misannounced)}, 22},
-        {"two digests announced", {fault.url(contradicting)}, 22},
+        {"another digest announced", {fault.url(misannounced)}, 22, "sha-256 digest mismatch"},
+        {"two digests announced", {fault.url(contradicting)}, 22, "sha-256 digest mismatch"},
         {"a digest that is none",
          {servers.fileUrl(testsupport::Endpoint::Https, file)},
          64,
+         "usage: websetup-fetch",
          {"--digest", "sha-256:abc"}},
     };
     for (const Case& c : cases) {
@@ -96,7 +126,61 @@ TEST(FetchTool, ExitStatusTellsHowTheDownloadEnded) {
             EXPECT_TRUE(testsupport::readFile(sandbox.file("out.bin")) ==
                         testsupport::patternBytes(0, 2 * P + 100));
             EXPECT_TRUE(std::filesystem::exists(sandbox.file("out.bin.record")));
+        } else {
+            EXPECT_NE(result.err.find(c.cause), std::string::npos) << result.err;
         }
+    }
+}
+
+// --publisher-key checks the file as a build that pins the key does: against
+// the minisign signature beside the file's final address. A missing one ends
+// the run before any part is asked for; a refused file stays for inspection,
+// without its resume state.
+TEST(FetchTool, PublisherKeyChecksTheSignatureBesideTheFile) {
+    const TestServers servers;
+    const FaultServer fault(servers);
+    const testsupport::MinisignKey publisher;
+    const testsupport::MinisignKey stranger;
+    const std::string name =
+        servers.createServedFile(FaultServer::uniqueId("fetchSigned") + ".bin", 2 * P + 100);
+    const std::string served = (servers.servedDir() / name).string();
+    servers.writeServedFile(name + ".minisig", publisher.sign(served));
+    const std::string signedUrl = servers.fileUrl(testsupport::Endpoint::Https, name);
+    const std::string unsignedId = FaultServer::uniqueId("fetchUnsigned");
+    fault.setScenario(unsignedId, {FaultRule().onPath("file.minisig").status(404).body("no"),
+                                   FaultRule().ranged(2 * P + 100)});
+    const struct {
+        const char* name;
+        std::string url;
+        std::string key;
+        int exitCode;
+        std::string cause;
+        bool outLeft;
+    } cases[] = {
+        {"signed with the key", signedUrl, publisher.publicKey(), 0, "", true},
+        {"signed with another key", signedUrl, stranger.publicKey(), 25,
+         "websetup-fetch: " + signedUrl + " is not signed with the key given: ", true},
+        {"no signature", fault.url(unsignedId), publisher.publicKey(), 25,
+         "websetup-fetch: no signature at " + fault.url(unsignedId) + ".minisig", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const testsupport::Sandbox sandbox;
+        const std::string out = sandbox.file("out.bin");
+        const auto result = runProcess({WEBSETUP_FETCH_PATH, "--publisher-key", c.key, out, c.url});
+        EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
+        EXPECT_NE(result.err.find(c.cause), std::string::npos) << result.err;
+        EXPECT_EQ(std::filesystem::exists(out), c.outLeft);
+        if (c.outLeft) {
+            EXPECT_TRUE(testsupport::readFile(out) == testsupport::readFile(served));
+        }
+        // A refused file is not resumed into the same refusal.
+        if (c.exitCode != 0) {
+            EXPECT_FALSE(std::filesystem::exists(out + ".record.resume"));
+        }
+    }
+    for (const auto& request : fault.requests(unsignedId)) {
+        EXPECT_FALSE(request.hasHeader("Range")) << request.requestLine;
     }
 }
 
@@ -110,6 +194,7 @@ TEST(FetchTool, UsageErrorsExit64AndDownloadNothing) {
         {"--record", sandbox.file("record"), out},
         {"--unknown", "x", out, "http://127.0.0.1:9/"},
         {"--version", out, "http://127.0.0.1:9/"},
+        {"--publisher-key", "RWQ-not-a-key", out, "http://127.0.0.1:9/"},
     };
     for (const auto& arguments : cases) {
         std::vector<std::string> command = {WEBSETUP_FETCH_PATH};
@@ -137,8 +222,10 @@ TEST(FetchTool, ProductBuildDoesNotTrustTheTestCa) {
         servers.fileUrl(testsupport::Endpoint::Https, TestServers::standardFile(2 * P + 100));
     const auto product =
         runProcess({WEBSETUP_PRODUCT_FETCH_PATH, sandbox.file("product.bin"), url});
-    EXPECT_EQ(product.exitCode, 20) << product.err;
-    EXPECT_NE(product.err.find("size request failed (60)"), std::string::npos) << product.err;
+    EXPECT_EQ(product.exitCode, 23) << product.err;
+    EXPECT_NE(product.err.find("could not connect to " + url + ": SSL certificate problem"),
+              std::string::npos)
+        << product.err;
 
     const auto test = runProcess({WEBSETUP_FETCH_PATH, sandbox.file("test.bin"), url});
     EXPECT_EQ(test.exitCode, 0) << test.err;
@@ -201,6 +288,14 @@ TEST(FetchTool, ASecondRunWithTheSameRecordResumesWhatTheFirstCommitted) {
     const auto resumed = runProcess({WEBSETUP_FETCH_PATH, out, fault.url(id)});
     EXPECT_EQ(resumed.exitCode, 0) << resumed.err;
     EXPECT_NE(resumed.err.find("resuming with " + std::to_string(committed) + " of "),
+              std::string::npos)
+        << resumed.err;
+    // Progress starts at the share the first run committed, not at 0%.
+    const std::size_t firstProgress = resumed.err.find(" / ");
+    ASSERT_NE(firstProgress, std::string::npos) << resumed.err;
+    const std::string firstLine = resumed.err.substr(0, resumed.err.find('\n', firstProgress))
+                                      .substr(resumed.err.rfind('\n', firstProgress) + 1);
+    EXPECT_NE(firstLine.find(" " + std::to_string(committed * 100 / (2 * P + 100)) + "%"),
               std::string::npos)
         << resumed.err;
     EXPECT_EQ(testsupport::readFile(out), testsupport::readFile(source));

@@ -20,15 +20,18 @@ struct LineCase {
     const char* raw;  // as libcurl passes it on
     HeaderKind kind;
     const char* value;
+    const char* shown = "";  // statusText of a status line
 };
 
 TEST(ResponseHeaderTest, ClassifiesLinesThroughTheCallback) {
     const LineCase cases[] = {
-        {"HTTP/1.1 206 Partial Content\r\n", HK_Status, "206"},
-        {"HTTP/1.1 200\r\n", HK_Status, "200"},
-        {"HTTP/1.1 206 \r\n", HK_Status, "206"},
-        {"HTTP/2 200 \r\n", HK_Status, "200"},
-        {"HTTP/1.1\t\t404  Not Found\r\n", HK_Status, "404"},
+        {"HTTP/1.1 206 Partial Content\r\n", HK_Status, "206", "206 Partial Content"},
+        {"HTTP/1.1 200\r\n", HK_Status, "200", "200"},
+        {"HTTP/1.1 206 \r\n", HK_Status, "206", "206"},
+        {"HTTP/2 200 \r\n", HK_Status, "200", "200"},
+        {"HTTP/1.1\t\t404  Not Found\r\n", HK_Status, "404", "404 Not Found"},
+        // The server's own words, but never its terminal controls.
+        {"HTTP/1.1 503 \x1b[2JBack \xc3\xa0 midi\r\n", HK_Status, "503", "503 ?[2JBack ?? midi"},
         {"Content-Length: 524288\r\n", HK_ContentLength, "524288"},
         {"CONTENT-LENGTH: 10\r\n", HK_ContentLength, "10"},
         {"Content-Length:1234\r\n", HK_ContentLength, "1234"},
@@ -57,11 +60,13 @@ TEST(ResponseHeaderTest, ClassifiesLinesThroughTheCallback) {
         if (c.kind == HK_Status) {
             EXPECT_EQ(status.kind, HK_Status) << c.raw;
             EXPECT_EQ(status.value, c.value) << c.raw;
+            EXPECT_EQ(statusText(status), c.shown) << c.raw;
         } else {
             EXPECT_EQ(status.kind, HK_Other) << c.raw;
             EXPECT_EQ(status.value, "") << c.raw;
         }
     }
+    EXPECT_EQ(statusText({HK_Status, "500", std::string(500, 'x')}), "500 " + std::string(80, 'x'));
 }
 
 // A line we cannot read may be the one that would have refused the answer:

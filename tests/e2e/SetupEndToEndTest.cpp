@@ -851,7 +851,8 @@ TEST_F(SetupEndToEnd, SloppyHeaderLinesAreReadAsTheFieldsTheyName) {
 }
 
 // A build that pins a publisher starts only what that publisher signed; the
-// signature lies beside the installer, made by the real minisign tool.
+// signature lies beside the installer, made by the real minisign tool. It is
+// fetched before the installer: without a readable one no part is asked for.
 TEST_F(SetupEndToEnd, PinnedPublisherMustHaveSignedTheInstaller) {
     const testsupport::MinisignKey publisher;
     const testsupport::MinisignKey stranger;
@@ -875,7 +876,7 @@ TEST_F(SetupEndToEnd, PinnedPublisherMustHaveSignedTheInstaller) {
          "the signature does not match the file"},
         {"another key", Signature::Stranger, "ru_RU.UTF-8", unverifiedRussian,
          "not with the pinned"},
-        {"no signature", Signature::Missing, "en_US.UTF-8", unverified, "no signature at "},
+        {"no signature", Signature::Missing, "en_US.UTF-8", unverified, "no signature at https://"},
         {"garbage signature", Signature::Garbage, "en_US.UTF-8", unverified,
          "not a signature file of four lines"},
         {"huge signature", Signature::Huge, "en_US.UTF-8", unverified,
@@ -914,8 +915,21 @@ TEST_F(SetupEndToEnd, PinnedPublisherMustHaveSignedTheInstaller) {
         auto env = environment(host);
         env["WEBSETUP_E2E_PUBLISHER_KEY"] = publisher.publicKey();
         env["LANG"] = c.language;
+        const std::uintmax_t logStart = servers.accessLogSize();
         const auto result = machine.run(stub, env);
         EXPECT_EQ(result.exitCode, c.expectedBox.empty() ? kExitStarted : kExitRefusedFile);
+        // The signature's request is logged by the time the parts' would be.
+        servers.awaitAccessLog(logStart, installerName + ".minisig", 1);
+        std::size_t partRequests = 0;
+        for (const auto& entry : servers.accessLog(logStart)) {
+            if (!entry.range.empty() && entry.target().find(installerName) != std::string::npos) {
+                ++partRequests;
+            }
+        }
+        const bool signatureUnusable = c.signature == Signature::Missing ||
+                                       c.signature == Signature::Garbage ||
+                                       c.signature == Signature::Huge;
+        EXPECT_EQ(partRequests == 0, signatureUnusable) << partRequests;
         if (c.expectedBox.empty()) {
             EXPECT_EQ(machine.installerRuns().size(), 1u) << result.err;
             EXPECT_EQ(testsupport::readFile(installedCopy()), installer);
@@ -929,8 +943,9 @@ TEST_F(SetupEndToEnd, PinnedPublisherMustHaveSignedTheInstaller) {
     }
 }
 
-// The user closes while a request hangs: in the probe, in the size request or
-// in the parts. The stub ends within about a second of the confirmation.
+// The user closes while a request hangs: in the probe, in the size request,
+// in the signature's or in the parts. The stub ends within about a second of
+// the confirmation.
 TEST_F(SetupEndToEnd, ClosingEndsAnyHangingRequestWithinASecond) {
     const FaultServer fault(servers);
     const std::int64_t size = 3 * 524288;
@@ -939,6 +954,7 @@ TEST_F(SetupEndToEnd, ClosingEndsAnyHangingRequestWithinASecond) {
         std::vector<FaultRule> rules;
         bool isProxy;                // the scenario answers the probe as the proxy
         std::size_t hangingRequest;  // the number of the request that hangs
+        bool pinsPublisher = false;
     } cases[] = {
         {"probe through a dripping proxy", {FaultRule().endless().drip(1, 0.5)}, true, 1},
         {"silent size request", {FaultRule().stall(-1)}, false, 1},
@@ -946,6 +962,12 @@ TEST_F(SetupEndToEnd, ClosingEndsAnyHangingRequestWithinASecond) {
          {FaultRule().onMethod("HEAD").ranged(size), FaultRule().ranged(size).drip(1, 0.5)},
          false,
          2},
+        // With a pinned publisher the signature is asked for before any part.
+        {"silent signature request",
+         {FaultRule().onMethod("HEAD").ranged(size), FaultRule().stall(-1)},
+         false,
+         2,
+         true},
     };
     const std::string stub = machine.stampedStub({"vid=1"});
     for (const auto& c : cases) {
@@ -957,10 +979,16 @@ TEST_F(SetupEndToEnd, ClosingEndsAnyHangingRequestWithinASecond) {
             env["https_proxy"] = "http://127.0.0.1:" + servers.value("FAULT_HTTP_PORT") + "/";
             env["WEBSETUP_E2E_PROBE_URL"] = fault.url(id, "probe");
         }
+        if (c.pinsPublisher) {
+            env["WEBSETUP_E2E_PUBLISHER_KEY"] = testsupport::MinisignKey().publicKey();
+        }
         e2e::TerminalRun run(machine.command(stub, env));
         ASSERT_TRUE(testsupport::waitFor(
             [&] { return fault.requests(id).size() >= c.hangingRequest; }, 10s))
             << run.output();
+        if (c.pinsPublisher) {
+            EXPECT_NE(fault.requests(id)[1].target.find(".minisig"), std::string::npos);
+        }
         run.type("\x03");
         ASSERT_TRUE(run.waitForOutput("Do you want to stop download process?", 10s))
             << run.output();

@@ -5,8 +5,11 @@
 //   dialog-driver --error    the error box first, then the finish message;
 //                            also posts a task from another thread before the
 //                            modal run starts, which must run on this thread
+//   dialog-driver --complete one per cent per step up to 52%, then the download
+//                            completes, as when the last parts arrive at once
 // Prints "worker stopped" when the worker saw the stop request and
 // "result=N" with the dialog's result.
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -23,11 +26,16 @@
 
 int main(int argc, char** argv) {
     const bool errorFirst = argc > 1 && std::strcmp(argv[1], "--error") == 0;
+    const bool completes = argc > 1 && std::strcmp(argv[1], "--complete") == 0;
+    std::atomic<bool> complete{false};
     const char* step = std::getenv("DRIVER_STEP_MS");
     const auto stepTime = std::chrono::milliseconds(step ? std::strtol(step, nullptr, 10) : 200);
 
     CUpdateProgressDlg::Hooks hooks;
-    hooks.runSetup = [errorFirst, stepTime](SetupReporter& reporter, const StubSettings&) {
+    hooks.isDownloadComplete = [&complete] { return complete.load(); };
+    hooks.launchInstaller = [] { std::puts("installer launched"); };
+    hooks.runSetup = [errorFirst, completes, stepTime, &complete](SetupReporter& reporter,
+                                                                  const StubSettings&) {
         if (errorFirst) {
             // As the flow words a host that cannot be resolved.
             reporter.showErrorBox(
@@ -41,8 +49,11 @@ int main(int argc, char** argv) {
         }
         reporter.postMessage(makeStatusMessage(std::make_unique<std::wstring>(uiText(10))));
         for (int percent = 1; !reporter.waitForStop(stepTime); percent = percent % 99 + 1) {
-            reporter.postMessage(
-                makeProgressMessage(percent, uiText(11) + L": " + std::to_wstring(percent) + L"%"));
+            reporter.postMessage(makeProgressMessage(percent, progressText(percent)));
+            if (completes && percent == 52) {
+                complete = true;
+                reporter.postMessage(makeProgressMessage(100, L""));
+            }
         }
         std::puts("worker stopped");
     };

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The terminal front end inside tmux: the progress line is redrawn in place,
 # Ctrl-C asks first, "2" keeps the run going, "1" ends it. Then without a
-# terminal: a line per change of percent.
+# terminal: a line per change of percent, the last one at 100% when the
+# download completes.
 #   terminal_dialog_test.sh DRIVER OUTPUT_FOLDER
 set -euo pipefail
 driver=$1
@@ -68,4 +69,12 @@ kill -INT "$pid"
 wait "$pid" || true
 grep -q '^  3%  Прогресс: 3%$' "$out/plain.err" || fail "no plain progress lines: $(head "$out/plain.err")"
 grep -q '^result=2$' "$out/plain.out" || fail "an interrupt without a terminal must still end the run"
+
+# The download completes at 52%: the last line shows the final percentage in
+# both places, not the text of the last report before completion.
+env -u DISPLAY -u WAYLAND_DISPLAY LANG=en_US.UTF-8 DRIVER_STEP_MS=5 \
+    "$driver" --complete </dev/null >"$out/complete.out" 2>"$out/complete.err"
+grep -q '^installer launched$' "$out/complete.out" || fail "the completed run launched nothing"
+last=$(grep '%' "$out/complete.err" | tail -1)
+[ "$last" = "100%  Progress: 100%" ] || fail "last progress line after completion: '$last'"
 echo "pane captures in $out"

@@ -162,7 +162,8 @@ TEST_F(ProgressDialogTest, CompletionStopsTheWorkerLaunchesOnceAndEnds) {
     EXPECT_EQ(launches, 1);
     EXPECT_TRUE(workerEndedAtLaunch);
     EXPECT_EQ(host.progressPosition(), 100);
-    EXPECT_EQ(host.progressText(), L"Progress: 50%");  // not cleared first
+    // Not cleared, nor left at the last figure before completion.
+    EXPECT_EQ(host.progressText(), L"Progress: 100%");
 }
 
 TEST_F(ProgressDialogTest, DeclinedCloseChangesNothing) {

@@ -1,18 +1,20 @@
-// websetup-fetch [--record FILE] [--digest ALG:VALUE] OUT URL [URL ...]
+// websetup-fetch [--record FILE] [--digest ALG:VALUE] [--publisher-key KEY]
+//                OUT URL [URL ...]
 //
 // Downloads one file with the stub's downloader and settings (parts of
 // 524288 bytes, 12 workers): the size comes from a header request to the
 // first URL, and the URLs are the base addresses tried in order. The file is
 // then compared with the digest given, or else with every one the size
-// request's answer announced, as the stub does.
+// request's answer announced, and with the key given checked against the
+// signature published beside it, as the stub does.
 #include <curl/curl.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <exception>
-#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,30 +23,27 @@
 
 #include "downloader/Downloader.h"
 #include "downloader/ResumeState.h"
-#include "net/SingleRequest.h"
+#include "platform/DurableFiles.h"
 #include "platform/PrivateFiles.h"
 #include "platform/ReadOnlyFile.h"
 #include "text/TextConversion.h"
+#include "tools/fetch/FetchExitStatus.h"
+#include "tools/fetch/FetchProgress.h"
+#include "tools/fetch/FetchSignature.h"
+#include "tools/fetch/FetchSize.h"
 #include "verify/AnnouncedDigest.h"
 #include "verify/FileDigest.h"
+#include "verify/MinisignSignature.h"
 #include "websetup/BuildConfig.h"
 
 namespace {
-
-// Exit codes of our own; a DownloadError is its own exit code (0 to 18), so
-// usage errors take 64 (sysexits' EX_USAGE), as in websetup-stamp.
-constexpr int kExitSizeUnknown = 20;
-constexpr int kExitIncomplete = 21;
-constexpr int kExitDigestMismatch = 22;
-constexpr int kExitUsage = 64;
-// sysexits' EX_TEMPFAIL: another copy holds the record; try again later.
-constexpr int kExitRecordBusy = 75;
 
 // The setup worker polls the download at the same pace.
 constexpr std::chrono::milliseconds kPollInterval(30);
 
 constexpr const char* kUsage =
-    "usage: websetup-fetch [--record FILE] [--digest ALG:VALUE] OUT URL [URL ...]\n"
+    "usage: websetup-fetch [--record FILE] [--digest ALG:VALUE] [--publisher-key KEY]\n"
+    "                      OUT URL [URL ...]\n"
     "       websetup-fetch --help | --version\n"
     "\n"
     "Downloads the file at the URLs into OUT over up to 12 parallel ranged\n"
@@ -60,21 +59,33 @@ constexpr const char* kUsage =
     "  --digest ALG:VALUE  the digest the file must have: ALG sha-256 or sha-512,\n"
     "                 VALUE in hexadecimal or base64. Without it, the digests the\n"
     "                 size request's answer announces (Repr-Digest, Digest), if any\n"
+    "  --publisher-key KEY  the minisign public key the file must be signed with,\n"
+    "                 as a build that pins it checks: the signature is fetched from\n"
+    "                 the file's final address with .minisig appended, before the\n"
+    "                 download, and checked on the complete file\n"
     "\n"
-    "Exit status: 0 when the file is complete and closed; otherwise the\n"
-    "downloader's error code (1 stopped, 2 multi interface failed, 13 too\n"
-    "many failed transfers, 15 not found, 16 gone, 17 unavailable, 18 range\n"
-    "ignored), 20 when the size request fails or gives no size, 21 when the\n"
-    "download ended without a complete file (for example a full disk or a\n"
-    "file that could not be created), 22 when the complete file does not have\n"
-    "the digest (it is removed with its resume state, so that the next run\n"
-    "starts afresh), 64 for a usage error, 75 when another websetup-fetch is\n"
-    "using the record.\n";
+    "Exit status: 0 when the file is complete and closed (and verified);\n"
+    "otherwise the downloader's error code (1 stopped, 2 multi interface\n"
+    "failed, 13 too many failed transfers, 15 not found, 16 gone, 17\n"
+    "unavailable, 18 range ignored), 20 when the size request's answer gives\n"
+    "no usable size, 21 when the download ended without a complete file (for\n"
+    "example a full disk or a file that could not be created), 22 when the\n"
+    "complete file does not have the digest (it is removed with its resume\n"
+    "state, so that the next run starts afresh), 23 when the size request\n"
+    "could not connect (name resolution, connection, TLS, time-out), 24 when\n"
+    "the server refused it (an HTTP status other than a success), 25 when the\n"
+    "signature is missing or unreadable (nothing is downloaded) or does not\n"
+    "sign the file with the key given (the file stays in OUT, its resume state\n"
+    "is forgotten), 64 for a usage error, 75 when another websetup-fetch is\n"
+    "using the record. Each failure prints one line that names the address\n"
+    "and the cause.\n";
 
 struct Arguments {
     std::string out;
     std::string record;
     std::optional<AnnouncedDigest> digest;
+    // Empty: the signature is not checked.
+    std::string publisherKey;
     std::vector<std::string> urls;
 };
 
@@ -87,6 +98,9 @@ std::optional<Arguments> parseArguments(int argc, char** argv) {
         } else if (std::strcmp(argv[next], "--digest") == 0) {
             arguments.digest = parseDigestArgument(argv[next + 1]);
             if (!arguments.digest) return std::nullopt;
+        } else if (std::strcmp(argv[next], "--publisher-key") == 0) {
+            arguments.publisherKey = argv[next + 1];
+            if (!parseMinisignPublicKey(arguments.publisherKey)) return std::nullopt;
         } else {
             return std::nullopt;
         }
@@ -103,31 +117,6 @@ std::optional<Arguments> parseArguments(int argc, char** argv) {
         arguments.record = arguments.out + ".record";
     }
     return arguments;
-}
-
-// The installer's size: the Content-Length of the final answer, which must
-// be a success. `headers` receives the answer.
-std::optional<std::int32_t> fetchSize(const std::string& url,
-                                      std::vector<ResponseHeader>& headers) {
-    std::string errorText;
-    const std::int32_t result = fetchHeaders(url, {}, ProxySettings(), headers, errorText);
-    if (result != CURLE_OK) {
-        std::fprintf(stderr, "websetup-fetch: size request failed (%d): %s\n", result,
-                     errorText.c_str());
-        return std::nullopt;
-    }
-    const int status = finalStatus(headers);
-    if (status < 200 || status > 299) {
-        std::fprintf(stderr, "websetup-fetch: the size request was answered with %d\n", status);
-        return std::nullopt;
-    }
-    const std::optional<std::string> length = finalContentLength(headers);
-    const std::optional<std::int64_t> size = length ? parseContentLength(*length) : std::nullopt;
-    if (!size || *size <= 0 || *size > std::numeric_limits<std::int32_t>::max()) {
-        std::fprintf(stderr, "websetup-fetch: the answer gives no usable size\n");
-        return std::nullopt;
-    }
-    return static_cast<std::int32_t>(*size);
 }
 
 int download(const Arguments& arguments, std::int32_t size, const std::string& validator,
@@ -153,18 +142,13 @@ int download(const Arguments& arguments, std::int32_t size, const std::string& v
     downloader.setDownloadInfo(info);
     downloader.setTempFilePath(utf8ToWide(arguments.record));
     downloader.setResumeState(statePath, validator);
+    ProgressLine progress(stderr, ::isatty(STDERR_FILENO) == 1, size, ProgressLine::Clock::now());
     downloader.beginDownload();
-    std::int32_t shown = -1;
     while (downloader.isRunning()) {
-        const std::int32_t bytes = downloader.downloadedBytes();
-        if (bytes != shown) {
-            shown = bytes;
-            std::fprintf(stderr, "\r%d / %d bytes (%d%%)", bytes, size,
-                         static_cast<int>(static_cast<std::int64_t>(bytes) * 100 / size));
-        }
+        progress.show(downloader.downloadedBytes(), ProgressLine::Clock::now());
         std::this_thread::sleep_for(kPollInterval);
     }
-    std::fprintf(stderr, "\r%d / %d bytes\n", downloader.downloadedBytes(), size);
+    progress.finish(downloader.downloadedBytes(), ProgressLine::Clock::now());
 
     if (downloader.isFinished()) {
         return DE_Success;
@@ -173,13 +157,13 @@ int download(const Arguments& arguments, std::int32_t size, const std::string& v
     // A full disk keeps its documented status; its cause is on stderr already.
     if (downloader.writeFailed() || !error || *error == DE_Success || *error == DE_DiskFull) {
         std::fprintf(stderr, "websetup-fetch: the download ended without a complete file\n");
-        return kExitIncomplete;
+        return fetchexit::kIncomplete;
     }
     std::fprintf(stderr, "websetup-fetch: the download failed with error %d\n", *error);
     return *error;
 }
 
-// 0 when the file has the digest, kExitDigestMismatch when not.
+// 0 when the file has the digest, fetchexit::kDigestMismatch when not.
 int checkDigest(const std::string& path, const AnnouncedDigest& expected) {
     std::string error;
     const std::unique_ptr<platform::ReadOnlyFile> file = platform::ReadOnlyFile::open(path, error);
@@ -187,41 +171,50 @@ int checkDigest(const std::string& path, const AnnouncedDigest& expected) {
         file ? fileDigest(*file, expected.algorithm, nullptr, error) : std::nullopt;
     if (!actual) {
         std::fprintf(stderr, "websetup-fetch: %s\n", error.c_str());
-        return kExitIncomplete;
+        return fetchexit::kIncomplete;
     }
     const char* name = digestAlgorithmName(expected.algorithm);
     if (*actual != expected.value) {
         std::fprintf(stderr, "websetup-fetch: %s digest mismatch: the file has %s, expected %s\n",
                      name, toHex(*actual).c_str(), toHex(expected.value).c_str());
-        return kExitDigestMismatch;
+        return fetchexit::kDigestMismatch;
     }
     std::fprintf(stderr, "websetup-fetch: %s digest verified: %s\n", name, toHex(*actual).c_str());
     return 0;
 }
 
+// A file whose signature is refused stays for inspection, but its resume
+// state goes: the next run fetches the file afresh instead of resuming into
+// the same refusal.
+void forgetResumeState(const std::wstring& statePath) {
+    const std::string error = platform::removeFileDurably(wideToUtf8(statePath));
+    if (!error.empty()) std::fprintf(stderr, "websetup-fetch: %s\n", error.c_str());
+}
+
 // Downloads OUT and checks it while holding the record's lock, so that a
 // second copy never starts afresh under a running one; a file that fails
-// its digest is removed with its resume state.
-int fetchAndCheck(const Arguments& arguments, std::int32_t size,
-                  const std::vector<ResponseHeader>& headers) {
+// its digest is removed with its resume state. `signature` is set when a key
+// was given.
+int fetchAndCheck(const Arguments& arguments, const SizeAnswer& answer,
+                  const std::optional<PublishedSignature>& signature) {
     std::unique_ptr<platform::FileLock> lock;
     try {
         lock = platform::FileLock::tryLock(arguments.record);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "websetup-fetch: %s\n", error.what());
-        return kExitIncomplete;
+        return fetchexit::kIncomplete;
     }
     if (!lock) {
         std::fprintf(stderr,
                      "websetup-fetch: another websetup-fetch is using the record %s; try again "
                      "once it has ended\n",
                      arguments.record.c_str());
-        return kExitRecordBusy;
+        return fetchexit::kRecordBusy;
     }
     const std::wstring statePath = resumeStatePath(utf8ToWide(arguments.record));
-    int status = download(arguments, size, resumeValidator(headers), statePath);
+    int status = download(arguments, answer.size, resumeValidator(answer.headers), statePath);
     if (status != DE_Success) return status;
-    const DigestAnnouncement announced = announcedDigest(headers);
+    const DigestAnnouncement announced = announcedDigest(answer.headers);
     for (const std::string& note : announced.ignored) {
         std::fprintf(stderr, "websetup-fetch: digest not used: %s\n", note.c_str());
     }
@@ -230,7 +223,7 @@ int fetchAndCheck(const Arguments& arguments, std::int32_t size,
     for (auto digest = digests.begin(); digest != digests.end() && status == 0; ++digest) {
         status = checkDigest(arguments.out, *digest);
     }
-    if (status == kExitDigestMismatch) {
+    if (status == fetchexit::kDigestMismatch) {
         const std::string error = discardRefusedDownload(utf8ToWide(arguments.out), statePath);
         if (error.empty()) {
             std::fprintf(stderr,
@@ -241,7 +234,27 @@ int fetchAndCheck(const Arguments& arguments, std::int32_t size,
             std::fprintf(stderr, "websetup-fetch: %s\n", error.c_str());
         }
     }
+    if (status == 0 && signature) {
+        status =
+            checkFileSignature(arguments.out, answer.finalUrl, arguments.publisherKey, *signature);
+        if (status == fetchexit::kUnsigned) forgetResumeState(statePath);
+    }
     return status;
+}
+
+// The run once libcurl has started: the size, the signature when a key is
+// given, then the download and the checks of the complete file.
+int fetchFile(const Arguments& arguments) {
+    const SizeAnswer answer = requestSize(arguments.urls.front());
+    if (answer.failure != 0) return answer.failure;
+    // Before the download, so that a missing signature costs none of its
+    // bytes.
+    std::optional<PublishedSignature> signature;
+    if (!arguments.publisherKey.empty()) {
+        signature = fetchFileSignature(answer.finalUrl);
+        if (!signature) return fetchexit::kUnsigned;
+    }
+    return fetchAndCheck(arguments, answer, signature);
 }
 
 }  // namespace
@@ -258,15 +271,13 @@ int main(int argc, char** argv) {
     const std::optional<Arguments> arguments = parseArguments(argc, argv);
     if (!arguments) {
         std::fputs(kUsage, stderr);
-        return kExitUsage;
+        return fetchexit::kUsage;
     }
     if (curl_global_init(CURL_GLOBAL_ALL) != CURLE_OK) {
         std::fprintf(stderr, "websetup-fetch: libcurl cannot start\n");
-        return kExitSizeUnknown;
+        return fetchexit::kNoSize;
     }
-    std::vector<ResponseHeader> headers;
-    const std::optional<std::int32_t> size = fetchSize(arguments->urls.front(), headers);
-    const int status = size ? fetchAndCheck(*arguments, *size, headers) : kExitSizeUnknown;
+    const int status = fetchFile(*arguments);
     curl_global_cleanup();
     return status;
 }

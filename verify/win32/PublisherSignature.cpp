@@ -36,9 +36,15 @@ std::optional<std::wstring> signerName(HANDLE stateData) {
 
 }  // namespace
 
+PublishedSignature fetchPublishedSignature(const InstallerOrigin&, const std::atomic<bool>&) {
+    PublishedSignature embedded;
+    embedded.available = true;
+    return embedded;
+}
+
 PublisherCheck checkPublisherSignature(const platform::ReadOnlyFile& installer,
-                                       const std::string& pinnedPublisher, const InstallerOrigin&,
-                                       const std::atomic<bool>&) {
+                                       const std::string& pinnedPublisher,
+                                       const PublishedSignature&, const std::atomic<bool>&) {
     const std::wstring path = utf8ToWide(installer.path());
     WINTRUST_FILE_INFO file{};
     file.cbStruct = sizeof file;
