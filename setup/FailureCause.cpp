@@ -161,10 +161,12 @@ FailureCause connectionFailure(const std::string& url, std::int32_t curlCode,
     return cause;
 }
 
-FailureCause serverRefusal(const std::string& url, int status) {
+FailureCause serverRefusal(const std::string& url, int status, const std::string& statusText) {
     FailureCause cause;
     cause.status = ExitStatus::kServerRefused;
-    const std::string answer = statusWithReason(status);
+    // A status line without a reason (HTTP/2 sends none) gets the standard one.
+    const std::string answer =
+        statusText.find(' ') != std::string::npos ? statusText : statusWithReason(status);
     cause.line = "the server refused " + url + ": " + answer;
     cause.plain = format(kServerAnswered, hostOfAddress(url), answer);
     cause.offerManualDownload = true;

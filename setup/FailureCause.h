@@ -67,8 +67,10 @@ std::string hostOfAddress(const std::string& url);
 // Causes of the common failures, their line and their plain words.
 FailureCause connectionFailure(const std::string& url, std::int32_t curlCode,
                                const std::string& curlText);
-// The final answer's status was not a success.
-FailureCause serverRefusal(const std::string& url, int status);
+// The final answer's status was not a success. `statusText` is the status as
+// the server sent it ("404 Not Found"); empty: the code with its standard
+// reason.
+FailureCause serverRefusal(const std::string& url, int status, const std::string& statusText);
 // The answer from url cannot be used; `why` says how (English).
 FailureCause unusableAnswer(const std::string& url, const std::string& why);
 // The downloaded installer at path was refused: its digest is not the

@@ -88,11 +88,11 @@ FailureCause downloadFailure(Downloader& downloader) {
     if (*error == DE_DiskFull) return diskFull(info);
     switch (*error) {
         case DE_NotFound:
-            return serverRefusal(url, 404);
+            return serverRefusal(url, 404, {});
         case DE_Gone:
-            return serverRefusal(url, 410);
+            return serverRefusal(url, 410, {});
         case DE_Unavailable:
-            return serverRefusal(url, 503);
+            return serverRefusal(url, 503, {});
         case DE_RangeIgnored:
             return unusableAnswer(url, "it answered a range request with the whole file");
         default: {
@@ -283,7 +283,8 @@ std::optional<std::int32_t> SetupFlow::requestInstallerSize(const std::string& u
     const int status = finalStatus(headers);
     source = InstallerSource::of(url, headers);
     if (status < 200 || status > 299) {
-        throw ErrorClass{ErrorClass::kDownloadError, status, serverRefusal(source.url, status)};
+        throw ErrorClass{ErrorClass::kDownloadError, status,
+                         serverRefusal(source.url, status, finalStatusText(headers))};
     }
     // The final answer's length: a redirect's own Content-Length describes
     // the redirect, not the installer.
