@@ -1,18 +1,18 @@
 #include "downloader/DownloaderLog.h"
 
-#include <boost/filesystem/fstream.hpp>
 #include <boost/format.hpp>
 #include <boost/thread/lock_guard.hpp>
 #include <boost/thread/mutex.hpp>
 #include <cstdio>
+#include <fstream>
 
-#include "downloader/FilePath.h"
+#include "platform/NativePath.h"
 
 namespace {
 
 struct LogState {
     boost::mutex mutex;
-    boost::filesystem::ofstream stream;
+    std::ofstream stream;
     bool openAttempted = false;
 };
 
@@ -30,7 +30,7 @@ void DownloaderLog::open(const std::wstring& path) {
         return;
     }
     log.openAttempted = true;
-    log.stream.open(toFilePath(path), std::ios::out | std::ios::app);
+    log.stream.open(platform::nativePath(path).c_str(), std::ios::out | std::ios::app);
 }
 
 void DownloaderLog::line(const std::string& text) {

@@ -4,6 +4,7 @@
 
 #include "downloader/DownloaderLog.h"
 #include "downloader/ResumeState.h"
+#include "platform/NativePath.h"
 #include "setup/ErrorClass.h"
 #include "setup/UiText.h"
 #include "verify/FileDigest.h"
@@ -20,7 +21,7 @@ LaunchGateResult refuse(const LaunchGateInput& input,
     DownloaderLog::failure("the installer " + input.installerPath + " is not started: " + cause);
     installer.reset();
     boost::system::error_code error;
-    boost::filesystem::remove(boost::filesystem::path(input.installerPath), error);
+    boost::filesystem::remove(platform::nativePath(input.installerPath), error);
     if (error) {
         DownloaderLog::failure("cannot remove " + input.installerPath + ": " + error.message());
     }

@@ -16,6 +16,7 @@
 #include "downloader/DownloaderLog.h"
 #include "downloader/ResumeState.h"
 #include "net/SingleRequest.h"
+#include "platform/NativePath.h"
 #include "platform/PathSeparator.h"
 #include "platform/ShellOpen.h"
 #include "platform/UserProxy.h"
@@ -192,7 +193,7 @@ DownloadInfo SetupFlow::prepareDownload(const std::string& url, std::int32_t siz
     // The shared temporary folder is writable by everyone and these names
     // are predictable: the files live in a folder only this user can reach.
     const platform::PrivateFolder privateFolder =
-        platform::privateTempFolder(boost::filesystem::temp_directory_path().string());
+        platform::privateTempFolder(platform::utf8Path(boost::filesystem::temp_directory_path()));
     if (!privateFolder.fallbackReason.empty()) {
         DownloaderLog::failure(privateFolder.fallbackReason + "; working in " + privateFolder.path);
     }
@@ -221,7 +222,7 @@ DownloadInfo SetupFlow::prepareDownload(const std::string& url, std::int32_t siz
     // installer still running from it keeps its own file instead of being
     // overwritten in place.
     boost::system::error_code ignored;  // the downloader reports a file it cannot create
-    boost::filesystem::remove(boost::filesystem::path(wideToUtf8(installer)), ignored);
+    boost::filesystem::remove(platform::nativePath(installer), ignored);
     return info;
 }
 

@@ -6,6 +6,9 @@
 #  - stubs signed once (a test certificate made here), then stamped and
 #    restamped, still verify, and the signed stub starts the installer with
 #    the parameter text of its last stamp;
+#  - a temporary folder, or a folder holding the stub, whose name has
+#    Cyrillic or accented letters and a blank, under a Russian and an English
+#    locale: the installer downloads there and starts with its parameters;
 #  - an unreachable server shows the error box with the download error, and
 #    the stub ends once it is answered;
 #  - closing the window asks first: "No, continue" keeps the download, "Yes"
@@ -222,6 +225,60 @@ received='  /partnerId=21 /vid=9 /offerUrl="https://example.com/?a=1&b=2" /S /ta
 printf '%s' "$received" | cmp -s - "$run.params" ||
     fail "the signed stub's installer received [$(cat "$run.params")], expected [$received]"
 passed=$((passed + 1))
+
+# --- names outside ASCII: the user's temporary folder (TEMP and TMP, which
+# wine takes from the user's registry environment, not from Linux's), or the
+# folder the stub was saved in. A narrow name would be read in the locale's
+# ANSI code page: Cyrillic is lost under English, and UTF-8 bytes are not that
+# code page's letters under any. Each row: tag|LANG|TEMP (empty: wine's
+# own)|folder of the stub under $out (empty: where it was stamped).
+"$run_wine" reg export 'HKCU\Environment' "$(windows_path "$out/environment.reg")" /y >/dev/null ||
+    fail "cannot save the user's environment"
+restore_environment() {
+    "$run_wine" reg import "$(windows_path "$out/environment.reg")" >/dev/null 2>&1 || true
+}
+trap restore_environment EXIT
+unicode_cases=(
+    'temp-ru|ru_RU.UTF-8|C:\users\Иван Петров\Temp|'
+    'temp-en|en_US.UTF-8|C:\users\Иван Петров\Temp|'
+    'temp-latin-en|en_US.UTF-8|C:\users\José Núñez\Temp|'
+    'stub-folder-en|en_US.UTF-8||Загрузки Ивана'
+)
+"$stamp" "$windows_stub" -o "$out/unicode-stub.exe" partnerId=12 vid=7 silentMode=true
+for row in "${unicode_cases[@]}"; do
+    IFS='|' read -r tag language temp folder <<<"$row"
+    records="$out/$tag"
+    mkdir -p "$records"
+    stub="$out/unicode-stub.exe"
+    if [ -n "$folder" ]; then
+        mkdir -p "$out/$folder"
+        cp "$stub" "$out/$folder/setup.exe"
+        stub="$out/$folder/setup.exe"
+    fi
+    temp_folder=""
+    if [ -n "$temp" ]; then
+        temp_folder="$WINEPREFIX/drive_c/${temp:3}"
+        temp_folder=${temp_folder//\\//}
+        rm -rf "$temp_folder"
+        mkdir -p "$temp_folder"
+        for name in TEMP TMP; do
+            "$run_wine" reg add 'HKCU\Environment' /v "$name" /t REG_SZ /d "$temp" /f >/dev/null ||
+                fail "$tag: cannot set $name"
+        done
+    fi
+    run_windows "$stub" "http://$HOST:$NGINX_HTTP_PORT/files/wine-installer.exe?" "$records" \
+        LANG="$language" WEBSETUP_E2E_PRODUCT_KEY=wrnkit >"$records.log" 2>&1 ||
+        fail "$tag: the stub failed: $(cat "$records.log")"
+    restore_environment
+    run=$(recorded "$records")
+    printf '%s' '  /partnerId=12 /vid=7 /S' | cmp -s - "$run.params" ||
+        fail "$tag: the installer received [$(cat "$run.params")]: $(cat "$records.log")"
+    if [ -n "$temp_folder" ]; then
+        compgen -G "$temp_folder/websetup-S-*/wren_kit_.exe" >/dev/null ||
+            fail "$tag: no installer in $temp"
+    fi
+    passed=$((passed + 1))
+done
 
 # --- an unreachable server: the error box with libcurl's "could not connect"
 # (7), then the end.
