@@ -142,7 +142,7 @@ void CUpdateProgressDlg::OnSetupProgress(std::unique_ptr<ProgressReport> report)
     m_host.setProgressPosition(report->percent);
     if (m_hooks.isDownloadComplete && m_hooks.isDownloadComplete()) {
         stopWorker();
-        if (m_hooks.launchInstaller) m_hooks.launchInstaller();
+        if (m_hooks.launchInstaller) m_hooks.launchInstaller(*this);
         endRun(1);
         return;
     }

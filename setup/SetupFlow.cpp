@@ -18,7 +18,6 @@
 #include "net/SingleRequest.h"
 #include "platform/NativePath.h"
 #include "platform/PathSeparator.h"
-#include "platform/ShellOpen.h"
 #include "platform/UserProxy.h"
 #include "setup/ErrorClass.h"
 #include "setup/InstallerParameters.h"
@@ -35,12 +34,6 @@ constexpr ProductId kReelBoxProductId = 3;
 // The installed "Reel Box" opens a web address only when told so.
 constexpr const wchar_t kWebContentType[] = L"10";
 constexpr const wchar_t kWebContentPrefix[] = L"-turl ";
-
-// The launch's result changes nothing for the user; it is only written down.
-void logShellOpen(const std::wstring& file, const platform::ShellOpenResult& result) {
-    if (result.started) return;
-    DownloaderLog::failure(wideToUtf8(file) + " could not be opened: " + result.error);
-}
 
 }  // namespace
 
@@ -178,8 +171,15 @@ bool SetupFlow::openInstalledProduct() {
     if (m_settings.contentType == kWebContentType) {
         contentAddress.insert(0, kWebContentPrefix);
     }
-    logShellOpen(product.exePath(), platform::shellOpen(product.exePath(), contentAddress));
+    requireStarted(platform::shellOpen(product.exePath(), contentAddress));
     return true;
+}
+
+void SetupFlow::requireStarted(const platform::ShellOpenResult& start) {
+    if (start.started) return;
+    // A user who waits for a program that never comes must be told.
+    m_failure = RunFailure::StartFailed;
+    throw std::runtime_error(start.error);
 }
 
 DownloadInfo SetupFlow::prepareDownload(const std::string& url, std::int32_t size) {
@@ -285,9 +285,11 @@ void SetupFlow::reportError(SetupReporter& reporter, std::wstring text) {
     reporter.postMessage(makeFinishMessage());
 }
 
-void SetupFlow::launchInstaller() {
+void SetupFlow::launchInstaller(SetupReporter& reporter) {
     if (!m_downloadFinished || !m_admittedInstaller) return;
-    const platform::ReadOnlyFile& installer = *m_admittedInstaller;
-    logShellOpen(utf8ToWide(installer.path()),
-                 platform::shellOpen(installer, installerParameters(m_settings)));
+    const std::optional<std::wstring> failure = errorBoxTextOf([this] {
+        requireStarted(platform::shellOpen(*m_admittedInstaller, installerParameters(m_settings)));
+    });
+    // Either answer closes the program, as the dialog does right after.
+    if (failure) (void)reporter.showErrorBox(*failure);
 }

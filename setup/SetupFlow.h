@@ -12,6 +12,8 @@
 #include "net/ProxySettings.h"
 #include "platform/PrivateFiles.h"
 #include "platform/ReadOnlyFile.h"
+#include "platform/ShellOpen.h"
+#include "setup/ExitStatus.h"
 #include "setup/LaunchGate.h"
 #include "setup/SetupReporter.h"
 
@@ -42,7 +44,8 @@ SetupConfig stubSetupConfig();
 //
 // Threads: runSetup runs on the dialog's worker thread and owns the flow
 // until it returns; isDownloadComplete and launchInstaller run on the
-// interface thread, the latter only after the worker has ended.
+// interface thread, the latter only after the worker has ended; failure is
+// read once the dialog has ended.
 class SetupFlow {
 public:
     explicit SetupFlow(SetupConfig config);
@@ -63,8 +66,14 @@ public:
 
     // Interface thread, after the worker has ended: starts the downloaded
     // installer with the command line the settings call for. Does nothing
-    // unless the download is complete.
-    void launchInstaller();
+    // unless the download is complete. A start that fails shows the
+    // internal-error box through reporter, its cause logged, and makes the
+    // run a failure.
+    void launchInstaller(SetupReporter& reporter);
+
+    // The failure the run ended with, for the exit status; RunFailure::None
+    // also after an error box that ended the run before the start.
+    RunFailure failure() const { return m_failure; }
 
 private:
     // The user's proxy when a probe through it succeeds; no proxy otherwise,
@@ -78,8 +87,12 @@ private:
                                                      const ProxySettings& proxy,
                                                      const std::atomic<bool>& stopFlag,
                                                      InstallerSource& source) const;
-    // True when the installed program was opened instead of downloading.
+    // True when the installed program was opened instead of downloading;
+    // throws as requireStarted does when it could not be.
     bool openInstalledProduct();
+    // Throws, for the worker's guard to show as the internal error, when a
+    // start failed; the run then ends as RunFailure::StartFailed.
+    void requireStarted(const platform::ShellOpenResult& start);
     // Builds the record and takes the files; throws as the error box expects.
     DownloadInfo prepareDownload(const std::string& url, std::int32_t size);
     void pollDownload(SetupReporter& reporter, const ProxySettings& proxy);
@@ -106,4 +119,5 @@ private:
     // Written by the worker; read by launchInstaller once the worker ended.
     InstallerSource m_installerSource;
     std::unique_ptr<platform::ReadOnlyFile> m_admittedInstaller;
+    std::atomic<RunFailure> m_failure{RunFailure::None};
 };

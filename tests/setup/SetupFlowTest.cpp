@@ -112,6 +112,7 @@ struct Row {
     std::vector<std::wstring> reports;  // without the running progress
     bool complete;
     int boxAnswer = 1;
+    bool reelBoxCannotStart = false;  // the installed program's file cannot be executed
 };
 
 // Names the row in gtest's output instead of dumping its bytes.
@@ -141,13 +142,15 @@ protected:
         }
     }
 
-    // The installed program records its arguments, one a line.
-    void installReelBox() const {
+    // The installed program records its arguments, one a line; one that
+    // cannot start names an interpreter that does not exist.
+    void installReelBox(bool startable) const {
         fs::create_directory(sandbox.path() / "ReelBox");
         const std::string opened = sandbox.file("opened");
-        sandbox.writeFile("ReelBox/reelbox.exe", "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + opened +
-                                                     ".tmp' && mv '" + opened + ".tmp' '" + opened +
-                                                     "'\n");
+        sandbox.writeFile("ReelBox/reelbox.exe",
+                          std::string(startable ? "#!/bin/sh" : "#!/nonexistent/sh") +
+                              "\nprintf '%s\\n' \"$@\" > '" + opened + ".tmp' && mv '" + opened +
+                              ".tmp' '" + opened + "'\n");
         sandbox.writeFile("uninstall/ReelBox",
                           "DisplayVersion=3.0\nInstallLocation=" + sandbox.file("ReelBox") + "\n");
     }
@@ -217,7 +220,7 @@ TEST_P(SetupFlowDecisions, ReportsAsTheRowSays) {
     }
     PayloadInfo payload;
     if (row.installedReelBox) {
-        installReelBox();
+        installReelBox(!row.reelBoxCannotStart);
         payload = {{"contentType", "10"}, {"contentAddress", "page"}};
     }
     const StubSettings settings =
@@ -243,6 +246,7 @@ TEST_P(SetupFlowDecisions, ReportsAsTheRowSays) {
 
     EXPECT_EQ(withoutRunningProgress(reporter.lines()), row.reports);
     EXPECT_EQ(flow.isDownloadComplete(), row.complete);
+    EXPECT_EQ(flow.failure(), row.reelBoxCannotStart ? RunFailure::StartFailed : RunFailure::None);
     if (row.complete) {
         EXPECT_EQ(testsupport::readFile(installerPath()),
                   testsupport::patternBytes(0, kInstallerSize));
@@ -250,7 +254,7 @@ TEST_P(SetupFlowDecisions, ReportsAsTheRowSays) {
     if (row.stop == Stop::BeforeStart || row.stop == Stop::InProbe) {
         EXPECT_TRUE(fault.requests(id).empty()) << "no request after the stop";
     }
-    if (row.installedReelBox) {
+    if (row.installedReelBox && !row.reelBoxCannotStart) {
         ASSERT_TRUE(testsupport::waitFor([&] { return fs::exists(sandbox.file("opened")); }, 10s));
         EXPECT_EQ(testsupport::readFile(sandbox.file("opened")), "-turl\npage\n");
         EXPECT_EQ(fault.requests(id).size(), 1u) << "only the size request";
@@ -327,6 +331,16 @@ std::vector<Row> rows() {
              Stop::Never,
              {L"finish"},
              false},
+            {"InstalledReelBoxThatCannotStart",
+             none,
+             Size::Ok,
+             true,
+             completes,
+             Stop::Never,
+             {L"box=Internal Error.", L"finish"},
+             false,
+             1,
+             true},
             {"TransferFailsMidway",
              none,
              Size::Ok,

@@ -11,6 +11,8 @@
 #    locale: the installer downloads there and starts with its parameters;
 #  - an unreachable server shows the error box with the download error, and
 #    the stub ends once it is answered;
+#  - an installer that cannot be started shows the internal error, and the
+#    stub ends with a failure status;
 #  - closing the window asks first: "No, continue" keeps the download, "Yes"
 #    ends it and starts nothing;
 #  - the Russian texts under a Russian locale.
@@ -279,6 +281,28 @@ for row in "${unicode_cases[@]}"; do
     fi
     passed=$((passed + 1))
 done
+
+# --- an installer the system cannot start (here: no program at all, as a
+# file blocked or cut short would be): the internal error, its cause on
+# standard error, nothing started, and a failure status.
+printf 'not a program\n' >"$SERVED_DIR/wine-not-a-program.exe"
+mkdir -p "$out/unstartable"
+run_windows "$out/unicode-stub.exe" "http://$HOST:$NGINX_HTTP_PORT/files/wine-not-a-program.exe?" \
+    "$out/unstartable" WEBSETUP_E2E_PRODUCT_KEY=wrnkit >"$out/unstartable.log" 2>&1 &
+pid=$!
+box=$(window "Error!") || fail "no error box for an installer that cannot start: $(cat "$out/unstartable.log")"
+drawn "$box" || fail "the error box was never painted"
+shot unstartable-error-box
+expect_texts unstartable "Error!" "Yes" "No" "Internal Error.The program will be automatically closed!"
+xdotool windowactivate --sync "$box" key Return
+ended "$pid" || fail "the stub did not end after the error box"
+status=0
+wait "$pid" || status=$?
+[ "$status" -ne 0 ] || fail "a start that failed ended with status 0"
+grep -q 'cannot start .*wren_kit_\.exe: ' "$out/unstartable.log" ||
+    fail "no cause on standard error: $(cat "$out/unstartable.log")"
+compgen -G "$out/unstartable/run.*" >/dev/null && fail "something was recorded as started"
+passed=$((passed + 1))
 
 # --- an unreachable server: the error box with libcurl's "could not connect"
 # (7), then the end.
