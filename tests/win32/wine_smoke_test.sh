@@ -290,7 +290,8 @@ mkdir -p "$out/unstartable"
 run_windows "$out/unicode-stub.exe" "http://$HOST:$NGINX_HTTP_PORT/files/wine-not-a-program.exe?" \
     "$out/unstartable" WEBSETUP_E2E_PRODUCT_KEY=wrnkit >"$out/unstartable.log" 2>&1 &
 pid=$!
-box=$(window "Error!") || fail "no error box for an installer that cannot start: $(cat "$out/unstartable.log")"
+box=$(window "Error!") ||
+    fail "no error box for an installer that cannot start: $(cat "$out/unstartable.log")"
 drawn "$box" || fail "the error box was never painted"
 shot unstartable-error-box
 expect_texts unstartable "Error!" "Yes" "No" "Internal Error.The program will be automatically closed!"
