@@ -6,6 +6,7 @@
 
 #include "app/SettingValue.h"
 #include "platform/ExecutablePath.h"
+#include "platform/NativePath.h"
 
 bool PayloadKeyOrder::operator()(std::string_view left, std::string_view right) const {
     return std::lexicographical_compare(
@@ -15,7 +16,7 @@ bool PayloadKeyOrder::operator()(std::string_view left, std::string_view right) 
 }
 
 std::optional<std::string> readPayloadWindow(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
+    std::ifstream file(platform::nativePath(path).c_str(), std::ios::binary);
     if (!file) return std::nullopt;
     file.seekg(0, std::ios::end);
     const std::streamoff size = file.tellg();

@@ -27,9 +27,9 @@ inline constexpr std::string_view kPayloadMarker = "PayloadInfo:";
 // everything else, and a large file must not be read whole.
 inline constexpr std::uint64_t kPayloadWindowLimit = 104857600;
 
-// The last min(file size, kPayloadWindowLimit) bytes of the file, read with
-// one read. std::nullopt when the file cannot be opened, its size cannot be
-// determined or the window cannot be read in full.
+// The last min(file size, kPayloadWindowLimit) bytes of the file at path
+// (UTF-8), read with one read. std::nullopt when the file cannot be opened,
+// its size cannot be determined or the window cannot be read in full.
 std::optional<std::string> readPayloadWindow(const std::string& path);
 
 // Position of the last marker in the window: the executable's own constant

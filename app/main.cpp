@@ -20,7 +20,7 @@ int main() {
         flow.runSetup(reporter, settings);
     };
     hooks.isDownloadComplete = [&flow] { return flow.isDownloadComplete(); };
-    hooks.launchInstaller = [&flow] { flow.launchInstaller(); };
+    hooks.launchInstaller = [&flow](SetupReporter& reporter) { flow.launchInstaller(reporter); };
     CUpdateProgressApp app(
         *host, [&config] { return StubSettings::read(config.productKey, readOwnPayloadInfo()); },
         hooks);

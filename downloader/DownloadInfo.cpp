@@ -1,13 +1,14 @@
 #include "downloader/DownloadInfo.h"
 
 #include <algorithm>
-#include <boost/filesystem/fstream.hpp>
 #include <boost/locale/encoding_utf.hpp>
 #include <cmath>
+#include <fstream>
 #include <set>
 #include <sstream>
 
 #include "downloader/FilePath.h"
+#include "platform/NativePath.h"
 
 namespace {
 
@@ -249,8 +250,8 @@ bool DownloadInfo::isValid() const {
 
 bool DownloadInfo::save(const std::wstring& path) const {
     if (!makeSafeToWrite(path)) return false;
-    boost::filesystem::ofstream file(toFilePath(path),
-                                     std::ios::binary | std::ios::out | std::ios::trunc);
+    std::ofstream file(platform::nativePath(path).c_str(),
+                       std::ios::binary | std::ios::out | std::ios::trunc);
     if (!file.is_open()) {
         return false;
     }

@@ -1,11 +1,9 @@
 #include "downloader/Downloader.h"
 
 #include <algorithm>
-#include <boost/filesystem/fstream.hpp>
 #include <boost/filesystem/operations.hpp>
 #include <boost/format.hpp>
 #include <boost/thread/lock_guard.hpp>
-#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <fstream>
@@ -24,6 +22,8 @@
 #include "downloader/FilePath.h"
 #include "downloader/ResumeState.h"
 #include "platform/DurableFiles.h"
+#include "platform/EnvironmentVariable.h"
+#include "platform/NativePath.h"
 #include "text/TextConversion.h"
 
 namespace {
@@ -33,8 +33,8 @@ namespace {
 constexpr const char* kLogFileVariable = "WEBSETUP_DOWNLOADER_LOG";
 
 std::wstring logFilePathFromEnvironment() {
-    const char* path = std::getenv(kLogFileVariable);
-    return path == nullptr ? std::wstring() : utf8ToWide(path);
+    const std::optional<std::string> path = platform::environmentVariable(kLogFileVariable);
+    return path ? utf8ToWide(*path) : std::wstring();
 }
 
 // How much a crash may cost: at most this much transfer time is fetched
@@ -186,7 +186,7 @@ std::optional<bool> Downloader::transferIntoDestFile() {
         return std::nullopt;
     }
     DownloaderLog::line("Open dest file!");
-    std::fstream file(toFilePath(m_downloadInfo.destFilePath()).string(),
+    std::fstream file(platform::nativePath(m_downloadInfo.destFilePath()).c_str(),
                       std::ios::binary | std::ios::in | std::ios::out);
     if (!file.is_open()) {
         DownloaderLog::failure(systemFailure("cannot open", m_downloadInfo.destFilePath()));
@@ -265,12 +265,12 @@ void Downloader::saveResumePoint(DownloaderAsyncWriter* writer, bool now) {
 bool Downloader::destFileMatches() const {
     boost::system::error_code error;
     const auto size =
-        boost::filesystem::file_size(toFilePath(m_downloadInfo.destFilePath()), error);
+        boost::filesystem::file_size(platform::nativePath(m_downloadInfo.destFilePath()), error);
     return !error && static_cast<std::int64_t>(size) == m_downloadInfo.totalSize();
 }
 
 bool Downloader::allocateDestFile() {
-    const boost::filesystem::path path = toFilePath(m_downloadInfo.destFilePath());
+    const boost::filesystem::path path = platform::nativePath(m_downloadInfo.destFilePath());
     boost::system::error_code error;
     // Ignored: a file that cannot be removed cannot be truncated either, and
     // the open below reports it.
@@ -299,7 +299,7 @@ bool Downloader::allocateDestFile() {
     // A file system without reservations gets the zeros written instead.
 #endif
     {
-        boost::filesystem::ofstream file(path, std::ios::binary | std::ios::out | std::ios::trunc);
+        std::ofstream file(path.c_str(), std::ios::binary | std::ios::out | std::ios::trunc);
         if (!file.is_open()) {
             DownloaderLog::failure(systemFailure("cannot create", m_downloadInfo.destFilePath()));
             return false;
@@ -324,7 +324,7 @@ void Downloader::releaseFailedReservation(bool noSpace) {
     // allocateDestFile removed what was there before, so the whole file is
     // what the failed reservation took: left, it could fill the disk to the
     // last block (ext4 keeps what a failed posix_fallocate got).
-    const boost::filesystem::path path = toFilePath(m_downloadInfo.destFilePath());
+    const boost::filesystem::path path = platform::nativePath(m_downloadInfo.destFilePath());
     boost::system::error_code error;
     if (!boost::filesystem::remove(path, error) && error) {
         DownloaderLog::failure("cannot remove " + wideToUtf8(m_downloadInfo.destFilePath()) + ": " +

@@ -1,24 +1,25 @@
 #include "downloader/DownloaderLog.h"
 
-#include <boost/filesystem/fstream.hpp>
 #include <boost/filesystem/operations.hpp>
 #include <boost/format.hpp>
 #include <boost/thread/lock_guard.hpp>
 #include <boost/thread/mutex.hpp>
 #include <cstdio>
 #include <ctime>
+#include <fstream>
 
 #include "downloader/FilePath.h"
+#include "platform/NativePath.h"
 #include "text/TextConversion.h"
 
 namespace {
 
 struct LogState {
     boost::mutex mutex;
-    boost::filesystem::ofstream stream;
+    std::ofstream stream;
     bool openAttempted = false;
 
-    boost::filesystem::ofstream shortLog;
+    std::ofstream shortLog;
     std::string shortLogPath;
     std::size_t shortLogWritten = 0;
     bool shortLogFull = false;
@@ -71,7 +72,7 @@ void DownloaderLog::open(const std::wstring& path) {
         return;
     }
     log.openAttempted = true;
-    log.stream.open(toFilePath(path), std::ios::out | std::ios::app);
+    log.stream.open(platform::nativePath(path).c_str(), std::ios::out | std::ios::app);
 }
 
 bool DownloaderLog::openShortLog(const std::string& path) {
@@ -81,7 +82,7 @@ bool DownloaderLog::openShortLog(const std::string& path) {
     LogState& log = state();
     boost::lock_guard<boost::mutex> lock(log.mutex);
     if (log.shortLog.is_open()) return true;
-    const boost::filesystem::path file = toFilePath(utf8ToWide(path));
+    const boost::filesystem::path file = platform::nativePath(path);
     boost::system::error_code error;
     const boost::uintmax_t size = boost::filesystem::file_size(file, error);
     if (!error && size > kShortLogKeptBytes) {
@@ -89,7 +90,7 @@ bool DownloaderLog::openShortLog(const std::string& path) {
         older += ".1";
         boost::filesystem::rename(file, older, error);
     }
-    log.shortLog.open(file, std::ios::out | std::ios::app);
+    log.shortLog.open(file.c_str(), std::ios::out | std::ios::app);
     if (!log.shortLog.is_open()) {
         std::fprintf(stderr, "websetup: cannot open the log %s\n", path.c_str());
         return false;

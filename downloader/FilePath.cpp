@@ -4,10 +4,6 @@
 #include "platform/PrivateFiles.h"
 #include "text/TextConversion.h"
 
-boost::filesystem::path toFilePath(const std::wstring& path) {
-    return boost::filesystem::path(wideToUtf8(path));
-}
-
 bool makeSafeToWrite(const std::wstring& path) {
     const std::string unsafe = platform::unlinkUnsafeEntry(wideToUtf8(path));
     if (!unsafe.empty()) DownloaderLog::failure(unsafe);

@@ -3,8 +3,8 @@
 #include <boost/algorithm/string/predicate.hpp>
 #include <fstream>
 
-#include "downloader/FilePath.h"
 #include "platform/DurableFiles.h"
+#include "platform/NativePath.h"
 #include "text/TextConversion.h"
 
 namespace {
@@ -40,7 +40,7 @@ std::optional<std::string> readLine(std::string_view& bytes, std::string_view ke
 
 // At most one byte more than a state may have, so that a larger file shows.
 std::optional<std::string> readFile(const std::wstring& path) {
-    std::ifstream file(toFilePath(path).string(), std::ios::binary);
+    std::ifstream file(platform::nativePath(path).c_str(), std::ios::binary);
     if (!file.is_open()) return std::nullopt;
     std::string bytes(kMaxResumeStateBytes + 1, '\0');
     file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));

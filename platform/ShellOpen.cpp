@@ -181,7 +181,9 @@ std::vector<std::string> commandOf(const std::string& path,
 }
 
 ShellOpenResult openWithXdg(const std::string& path) {
-    return spawnDetached({"xdg-open", true, -1}, {"xdg-open", path});
+    ShellOpenResult result = spawnDetached({"xdg-open", true, -1}, {"xdg-open", path});
+    if (!result.started) result.error += " to open " + path;
+    return result;
 }
 
 }  // namespace

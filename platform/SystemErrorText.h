@@ -6,13 +6,14 @@
 namespace platform {
 
 // "<what>: <the system's reason>", the form of every failure the platform
-// layer reports: the errno text on Linux, the error number on Windows.
+// layer reports: the errno text on Linux; on Windows the system's own words
+// for the error, followed by its number.
 inline std::string errnoText(const std::string& what, int error) {
     return what + ": " + std::generic_category().message(error);
 }
 
-inline std::string windowsErrorText(const std::string& what, unsigned long error) {
-    return what + ": Windows error " + std::to_string(error);
-}
+#ifdef _WIN32
+std::string windowsErrorText(const std::string& what, unsigned long error);
+#endif
 
 }  // namespace platform

@@ -87,6 +87,31 @@ fetch_source() {
     find "$into" -mindepth 1 -maxdepth 1 -type d | head -n 1
 }
 
+# Only what the stub uses: HTTP and HTTPS through the system's TLS, no
+# compression, no extra name or proxy libraries. The wide Windows calls make
+# libcurl open the files it is given (the CA bundle) by their UTF-16 names,
+# converted from the UTF-8 the stub passes; the ANSI calls would lose letters
+# outside the code page. A library built with other options is built again.
+curl_options=(
+    -DCMAKE_BUILD_TYPE=Release
+    -DBUILD_SHARED_LIBS=OFF
+    -DBUILD_CURL_EXE=OFF
+    -DBUILD_TESTING=OFF
+    -DENABLE_MANUAL=OFF
+    -DENABLE_UNICODE=ON
+    -DHTTP_ONLY=ON
+    -DCURL_USE_SCHANNEL=ON
+    -DCURL_USE_OPENSSL=OFF
+    -DCURL_USE_LIBSSH2=OFF
+    -DCURL_ZLIB=OFF
+    -DCURL_BROTLI=OFF
+    -DCURL_ZSTD=OFF
+    -DUSE_NGHTTP2=OFF
+    -DUSE_LIBIDN2=OFF
+    -DCURL_CA_BUNDLE=none
+    -DCURL_CA_PATH=none
+)
+
 build_curl() {
     local version=$1 prefix=$2
     local source
@@ -94,27 +119,10 @@ build_curl() {
     local work="$deps/scratch/curl-$arch-$version"
     rm -rf "$work" "$prefix"
     mkdir -p "$deps/scratch"
-    # Only what the stub uses: HTTP and HTTPS through the system's TLS, no
-    # compression, no extra name or proxy libraries.
     cmake -S "$source" -B "$work" -G Ninja -Wno-dev \
         -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-        -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_INSTALL_PREFIX="$prefix" \
-        -DBUILD_SHARED_LIBS=OFF \
-        -DBUILD_CURL_EXE=OFF \
-        -DBUILD_TESTING=OFF \
-        -DENABLE_MANUAL=OFF \
-        -DHTTP_ONLY=ON \
-        -DCURL_USE_SCHANNEL=ON \
-        -DCURL_USE_OPENSSL=OFF \
-        -DCURL_USE_LIBSSH2=OFF \
-        -DCURL_ZLIB=OFF \
-        -DCURL_BROTLI=OFF \
-        -DCURL_ZSTD=OFF \
-        -DUSE_NGHTTP2=OFF \
-        -DUSE_LIBIDN2=OFF \
-        -DCURL_CA_BUNDLE=none \
-        -DCURL_CA_PATH=none >"$work.log" 2>&1 || {
+        "${curl_options[@]}" >"$work.log" 2>&1 || {
         tail -n 40 "$work.log" >&2
         exit 1
     }
@@ -173,10 +181,10 @@ fi
 
 curl_prefix="$prefixes/curl-$curl_version"
 boost_prefix="$prefixes/boost-$boost_version"
-if [ ! -f "$curl_prefix/.built" ]; then
+if [ "$(cat "$curl_prefix/.built" 2>/dev/null)" != "${curl_options[*]}" ]; then
     echo "Building libcurl $curl_version for $triple" >&2
     build_curl "$curl_version" "$curl_prefix"
-    touch "$curl_prefix/.built"
+    echo "${curl_options[*]}" >"$curl_prefix/.built"
 fi
 if [ ! -f "$boost_prefix/.built" ]; then
     echo "Building Boost $boost_version for $triple" >&2

@@ -158,7 +158,7 @@ void CUpdateProgressDlg::OnSetupProgress(std::unique_ptr<ProgressReport> report)
         m_host.setProgressPosition(100);
         m_host.setProgressText(progressText(100));
         stopWorker();
-        if (m_hooks.launchInstaller) m_hooks.launchInstaller();
+        if (m_hooks.launchInstaller) m_hooks.launchInstaller(*this);
         endRun(1);
         return;
     }

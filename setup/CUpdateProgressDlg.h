@@ -37,8 +37,9 @@ public:
         // Interface thread: whether the download is complete, asked for every
         // progress report. Empty: never.
         std::function<bool()> isDownloadComplete;
-        // Interface thread, after the worker has ended: starts the installer.
-        std::function<void()> launchInstaller;
+        // Interface thread, after the worker has ended: starts the installer;
+        // a start that fails is shown through the reporter, on this thread.
+        std::function<void(SetupReporter&)> launchInstaller;
     };
 
     // settings must outlive the dialog.

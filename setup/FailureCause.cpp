@@ -26,6 +26,7 @@ constexpr TextPair kDigestRefused{
 constexpr TextPair kPublisherRefused{
     L"Установщик не подписан своим издателем, или его подпись не найдена.",
     L"The installer is not signed by its publisher, or its signature was not found."};
+constexpr TextPair kStartFailed{L"Не удалось запустить %s.", L"%s could not be started."};
 constexpr TextPair kManualPage{L"Полный установщик можно скачать со страницы %s. Открыть её?",
                                L"The full installer can be downloaded from %s. Open this page?"};
 constexpr TextPair kLogPlace{L"Подробности записаны в %s.", L"Details are in %s."};
@@ -201,6 +202,14 @@ FailureCause digestRefusal(const std::string& path, const std::string& why) {
 
 FailureCause publisherRefusal(const std::string& path, const std::string& why) {
     return refusal(path, why, kPublisherRefused);
+}
+
+FailureCause startFailure(const std::string& path, const std::string& why) {
+    FailureCause cause;
+    cause.status = ExitStatus::kLocalSystem;
+    cause.line = why.find(path) != std::string::npos ? why : "cannot start " + path + ": " + why;
+    cause.plain = format(kStartFailed, path);
+    return cause;
 }
 
 FailureCause localFailure(const std::string& what, const std::string& path,

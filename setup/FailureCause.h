@@ -78,6 +78,9 @@ FailureCause unusableAnswer(const std::string& url, const std::string& why);
 // how (English).
 FailureCause digestRefusal(const std::string& path, const std::string& why);
 FailureCause publisherRefusal(const std::string& path, const std::string& why);
+// The program at path could not be started; `why` is the platform's own
+// account (English).
+FailureCause startFailure(const std::string& path, const std::string& why);
 // The file at path cannot be used by this machine; `why` is the system's
 // own error text.
 FailureCause localFailure(const std::string& what, const std::string& path, const std::string& why);

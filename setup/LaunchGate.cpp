@@ -4,6 +4,7 @@
 
 #include "downloader/DownloaderLog.h"
 #include "downloader/ResumeState.h"
+#include "platform/NativePath.h"
 #include "setup/ErrorClass.h"
 #include "setup/UiText.h"
 #include "text/TextConversion.h"

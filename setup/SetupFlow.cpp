@@ -18,8 +18,8 @@
 #include "downloader/ResumeState.h"
 #include "net/SingleRequest.h"
 #include "platform/DialogHost.h"
+#include "platform/NativePath.h"
 #include "platform/PathSeparator.h"
-#include "platform/ShellOpen.h"
 #include "platform/UserProxy.h"
 #include "setup/ErrorClass.h"
 #include "setup/InstallerParameters.h"
@@ -39,17 +39,6 @@ constexpr const wchar_t kWebContentType[] = L"10";
 constexpr const wchar_t kWebContentPrefix[] = L"-turl ";
 constexpr int kProxyAuthenticationRequired = 407;
 
-// The launch's result changes nothing for the user; it is only written down.
-// True when it started.
-bool logShellOpen(const std::wstring& file, const platform::ShellOpenResult& result) {
-    if (!result.started) {
-        DownloaderLog::failure(wideToUtf8(file) + " could not be opened: " + result.error);
-        return false;
-    }
-    DownloaderLog::step("started " + wideToUtf8(file));
-    return true;
-}
-
 // The short log's name in the private folder.
 constexpr wchar_t kShortLogName[] = L"websetup.log";
 
@@ -64,7 +53,8 @@ FailureCause diskFull(DownloadInfo& info) {
     const std::wstring installer = info.destFilePath();
     const std::wstring folder = installer.substr(0, installer.rfind(platform::kPathSeparator));
     boost::system::error_code error;
-    const boost::filesystem::space_info space = boost::filesystem::space(toFilePath(folder), error);
+    const boost::filesystem::space_info space =
+        boost::filesystem::space(platform::nativePath(folder), error);
     const std::int64_t available = error ? 0 : static_cast<std::int64_t>(space.available);
     const std::int64_t missing = info.totalSize() - available;
     FailureCause cause;
@@ -146,8 +136,8 @@ void SetupFlow::openRunLog() {
     // The shared temporary folder is writable by everyone and these names
     // are predictable: the files live in a folder only this user can reach.
     try {
-        m_privateFolder =
-            platform::privateTempFolder(boost::filesystem::temp_directory_path().string());
+        m_privateFolder = platform::privateTempFolder(
+            platform::utf8Path(boost::filesystem::temp_directory_path()));
     } catch (const std::exception& error) {
         // Told to the user once the download needs the folder.
         m_privateFolderError = error.what();
@@ -316,10 +306,19 @@ bool SetupFlow::openInstalledProduct() {
     if (m_settings.contentType == kWebContentType) {
         contentAddress.insert(0, kWebContentPrefix);
     }
-    if (logShellOpen(product.exePath(), platform::shellOpen(product.exePath(), contentAddress))) {
-        m_exitStatus = ExitStatus::kStarted;
-    }
+    requireStarted(platform::shellOpen(product.exePath(), contentAddress),
+                   wideToUtf8(product.exePath()));
     return true;
+}
+
+void SetupFlow::requireStarted(const platform::ShellOpenResult& start, const std::string& path) {
+    if (start.started) {
+        DownloaderLog::step("started " + path);
+        m_exitStatus = ExitStatus::kStarted;
+        return;
+    }
+    // A user who waits for a program that never comes must be told.
+    throw ErrorClass{0, 0, startFailure(path, start.error)};
 }
 
 DownloadInfo SetupFlow::prepareDownload(const std::string& url, std::int32_t size) {
@@ -331,10 +330,10 @@ DownloadInfo SetupFlow::prepareDownload(const std::string& url, std::int32_t siz
     info.setBaseUrls({url});
 
     if (!m_privateFolder) {
-        throw ErrorClass{
-            0, 0,
-            localFailure("cannot make a private folder in",
-                         boost::filesystem::temp_directory_path().string(), m_privateFolderError)};
+        throw ErrorClass{0, 0,
+                         localFailure("cannot make a private folder in",
+                                      platform::utf8Path(boost::filesystem::temp_directory_path()),
+                                      m_privateFolderError)};
     }
     const std::wstring folder = utf8ToWide(m_privateFolder->path);
     const std::wstring tag = utf8ToWide(info.fileTag());
@@ -365,7 +364,7 @@ DownloadInfo SetupFlow::prepareDownload(const std::string& url, std::int32_t siz
     // installer still running from it keeps its own file instead of being
     // overwritten in place.
     boost::system::error_code ignored;  // the downloader reports a file it cannot create
-    boost::filesystem::remove(boost::filesystem::path(wideToUtf8(installer)), ignored);
+    boost::filesystem::remove(platform::nativePath(installer), ignored);
     return info;
 }
 
@@ -437,25 +436,29 @@ bool SetupFlow::admitInstaller(SetupReporter& reporter) {
     return true;
 }
 
-void SetupFlow::reportError(SetupReporter& reporter, const SetupFailure& failure) {
+void SetupFlow::showFailure(SetupReporter& reporter, const SetupFailure& failure) {
     m_exitStatus = failure.cause.status;
     const std::string page =
         failure.cause.offerManualDownload ? productManualPage(m_settings.productId) : std::string();
     const int answer = reporter.showErrorBox(
         failure.boxText, boxDetails(failure.cause, page, DownloaderLog::shortLogPath()));
-    // Either answer closes the program; "Yes" first opens the page the box
-    // offers.
+    // "Yes" opens the page the box offers; either answer ends the run.
     if (answer == platform::kFirstButtonResult && !page.empty() && !reporter.stopRequested()) {
         reporter.openWebPage(page);
     }
+}
+
+void SetupFlow::reportError(SetupReporter& reporter, const SetupFailure& failure) {
+    showFailure(reporter, failure);
     reporter.postMessage(makeFinishMessage());
 }
 
-void SetupFlow::launchInstaller() {
+void SetupFlow::launchInstaller(SetupReporter& reporter) {
     if (!m_downloadFinished || !m_admittedInstaller) return;
-    const platform::ReadOnlyFile& installer = *m_admittedInstaller;
-    if (logShellOpen(utf8ToWide(installer.path()),
-                     platform::shellOpen(installer, installerParameters(m_settings)))) {
-        m_exitStatus = ExitStatus::kStarted;
-    }
+    const std::optional<SetupFailure> failure = failureOf([this] {
+        requireStarted(platform::shellOpen(*m_admittedInstaller, installerParameters(m_settings)),
+                       m_admittedInstaller->path());
+    });
+    // The dialog ends right after, whatever the answer.
+    if (failure) showFailure(reporter, *failure);
 }

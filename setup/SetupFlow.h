@@ -12,6 +12,7 @@
 #include "net/ProxySettings.h"
 #include "platform/PrivateFiles.h"
 #include "platform/ReadOnlyFile.h"
+#include "platform/ShellOpen.h"
 #include "setup/LaunchGate.h"
 #include "setup/SetupReporter.h"
 #include "setup/WorkerGuard.h"
@@ -43,7 +44,8 @@ SetupConfig stubSetupConfig();
 //
 // Threads: runSetup runs on the dialog's worker thread and owns the flow
 // until it returns; isDownloadComplete and launchInstaller run on the
-// interface thread, the latter only after the worker has ended.
+// interface thread, the latter only after the worker has ended; failure is
+// read once the dialog has ended.
 class SetupFlow {
 public:
     explicit SetupFlow(SetupConfig config);
@@ -69,8 +71,10 @@ public:
 
     // Interface thread, after the worker has ended: starts the downloaded
     // installer with the command line the settings call for. Does nothing
-    // unless the download is complete.
-    void launchInstaller();
+    // unless the download is complete. A start that fails shows the
+    // internal-error box through reporter, its cause logged, and makes the
+    // run a failure.
+    void launchInstaller(SetupReporter& reporter);
 
     // Any thread, once the worker has ended and launchInstaller has been
     // called if it was going to be: how the run ended. kClosed until the
@@ -89,8 +93,12 @@ private:
                                                      const ProxySettings& proxy,
                                                      const std::atomic<bool>& stopFlag,
                                                      InstallerSource& source) const;
-    // True when the installed program was opened instead of downloading.
+    // True when the installed program was opened instead of downloading;
+    // throws as requireStarted does when it could not be.
     bool openInstalledProduct();
+    // Records the start of the program at path, or throws, for the worker's
+    // guard to show, when it failed.
+    void requireStarted(const platform::ShellOpenResult& start, const std::string& path);
     // Builds the record and takes the files; throws as the error box expects.
     DownloadInfo prepareDownload(const std::string& url, std::int32_t size);
     // Before the download, when the build pins a publisher: the installer's
@@ -105,8 +113,9 @@ private:
     // the installer passed the launch gate and is held for the start; false
     // after its error box, or when the user's close ended the check.
     bool admitInstaller(SetupReporter& reporter);
-    // The one error box of a run, after which the dialog ends; records the
-    // failure's exit status.
+    // The one error box of a run; records the failure's exit status.
+    void showFailure(SetupReporter& reporter, const SetupFailure& failure);
+    // The same, then ends the dialog.
     void reportError(SetupReporter& reporter, const SetupFailure& failure);
 
     const SetupConfig m_config;

@@ -5,9 +5,6 @@
 #include <commctrl.h>
 #include <objbase.h>
 
-#include <boost/filesystem/path.hpp>
-#include <boost/locale/generator.hpp>
-
 #include "platform/win32/Win32DialogHost.h"
 
 namespace platform {
@@ -21,9 +18,6 @@ std::unique_ptr<DialogHost> createDialogHost() {
     }
     INITCOMMONCONTROLSEX controls{sizeof controls, 0xFF};
     ::InitCommonControlsEx(&controls);
-    // The program's narrow paths are UTF-8, as on every other system; Boost
-    // would otherwise read them in the ANSI code page.
-    boost::filesystem::path::imbue(boost::locale::generator().generate("en_US.UTF-8"));
     return createWin32DialogHost();
 }
 

@@ -6,18 +6,24 @@
 
 #include <cstdint>
 
+#include "platform/SystemErrorText.h"
 #include "text/TextConversion.h"
 
 namespace platform {
 
 ShellOpenResult shellOpen(const std::wstring& file, const std::optional<std::wstring>& parameters) {
+    ::SetLastError(ERROR_SUCCESS);
     const HINSTANCE result =
         ::ShellExecuteW(nullptr, L"open", file.c_str(), parameters ? parameters->c_str() : nullptr,
                         nullptr, SW_SHOWNORMAL);
-    // Values above 32 mean success; the others are the historic error codes.
+    // Values above 32 mean success; the others are the historic error codes,
+    // which for the common causes (2, 3, 5, 8, 11) are the system's error
+    // numbers as well. The system's own error says more where it is set.
     const auto code = reinterpret_cast<std::intptr_t>(result);
     if (code > 32) return {true, {}};
-    return {false, "ShellExecuteW failed with code " + std::to_string(code)};
+    const DWORD error = ::GetLastError();
+    return {false, windowsErrorText("cannot start " + wideToUtf8(file),
+                                    error != ERROR_SUCCESS ? error : static_cast<DWORD>(code))};
 }
 
 ShellOpenResult shellOpen(const ReadOnlyFile& file, const std::optional<std::wstring>& parameters) {

@@ -596,6 +596,25 @@ TEST_F(SetupEndToEnd, AFullDiskIsNamedAndLeftAsItWasFound) {
     }
 }
 
+TEST_F(SetupEndToEnd, AnInstallerThatCannotStartIsAFailureWithItsCause) {
+    // The system refuses to execute the downloaded file, as it refuses a
+    // program on a noexec mount or one built for another machine: here a
+    // script whose interpreter does not exist.
+    installerName = "e2e-unstartable-" + std::to_string(::getpid());
+    servers.writeServedFile(
+        installerName, "#!/nonexistent/websetup-interpreter\n" + std::string(kInstallerSize, '#'));
+    const std::string log = machine.sandbox().file("diagnostic.log");
+    auto variables = environment(servers.url(Endpoint::Https, "/files/" + installerName) + "?");
+    variables["WEBSETUP_DOWNLOADER_LOG"] = log;
+
+    const auto result = machine.run(machine.stampedStub({"vid=1"}), variables);
+    EXPECT_EQ(result.exitCode, 6) << result.err;
+    EXPECT_NE(result.err.find("Internal Error." + kClosing), std::string::npos) << result.err;
+    const std::string cause = "cannot start " + installedCopy() + ": " + std::strerror(ENOENT);
+    EXPECT_NE(result.err.find(cause), std::string::npos) << result.err;
+    EXPECT_NE(testsupport::readFile(log).find(cause), std::string::npos);
+}
+
 TEST_F(SetupEndToEnd, SecondCopyDuringADownloadDoesNotBreakTheFirst) {
     const std::string stub = machine.stampedStub({"vid=1"});
     // Some 8 s at 64 KiB/s a part: the second copy, slow to start under a

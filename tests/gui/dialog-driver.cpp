@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
 
     CUpdateProgressDlg::Hooks hooks;
     hooks.isDownloadComplete = [&complete] { return complete.load(); };
-    hooks.launchInstaller = [] { std::puts("installer launched"); };
+    hooks.launchInstaller = [](SetupReporter&) { std::puts("installer launched"); };
     hooks.runSetup = [errorFirst, completes, stepTime, &complete](SetupReporter& reporter,
                                                                   const StubSettings&) {
         if (errorFirst) {

@@ -25,7 +25,7 @@ protected:
         testsupport::setInterfaceLanguage(0x0409);
         UiText::release();
         hooks.isDownloadComplete = [this] { return complete.load(); };
-        hooks.launchInstaller = [this] {
+        hooks.launchInstaller = [this](SetupReporter&) {
             ++launches;
             workerEndedAtLaunch = workerEnded.load();
         };

@@ -137,6 +137,7 @@ struct Row {
     bool complete;
     int boxAnswer = 1;
     ExitStatus status = ExitStatus::kClosed;
+    bool reelBoxCannotStart = false;  // the installed program's file cannot be executed
 };
 
 // Names the row in gtest's output instead of dumping its bytes.
@@ -168,13 +169,15 @@ protected:
         }
     }
 
-    // The installed program records its arguments, one a line.
-    void installReelBox() const {
+    // The installed program records its arguments, one a line; one that
+    // cannot start names an interpreter that does not exist.
+    void installReelBox(bool startable) const {
         fs::create_directory(sandbox.path() / "ReelBox");
         const std::string opened = sandbox.file("opened");
-        sandbox.writeFile("ReelBox/reelbox.exe", "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + opened +
-                                                     ".tmp' && mv '" + opened + ".tmp' '" + opened +
-                                                     "'\n");
+        sandbox.writeFile("ReelBox/reelbox.exe",
+                          std::string(startable ? "#!/bin/sh" : "#!/nonexistent/sh") +
+                              "\nprintf '%s\\n' \"$@\" > '" + opened + ".tmp' && mv '" + opened +
+                              ".tmp' '" + opened + "'\n");
         sandbox.writeFile("uninstall/ReelBox",
                           "DisplayVersion=3.0\nInstallLocation=" + sandbox.file("ReelBox") + "\n");
     }
@@ -256,7 +259,7 @@ TEST_P(SetupFlowDecisions, ReportsAsTheRowSays) {
     }
     PayloadInfo payload;
     if (row.installedReelBox) {
-        installReelBox();
+        installReelBox(!row.reelBoxCannotStart);
         payload = {{"contentType", "10"}, {"contentAddress", "page"}};
     }
     const StubSettings settings =
@@ -282,10 +285,15 @@ TEST_P(SetupFlowDecisions, ReportsAsTheRowSays) {
 
     EXPECT_EQ(withoutRunningProgress(reporter.lines()), row.reports);
     EXPECT_EQ(flow.exitStatus(), row.status);
+    // A failed download offers the manual download page; one of this
+    // machine does not.
+    const bool offersPage =
+        row.status == ExitStatus::kNoConnection || row.status == ExitStatus::kServerRefused;
     for (const std::wstring& details : reporter.m_details) {
         // The cause in plain words, the page and the log, a line each.
-        EXPECT_EQ(std::count(details.begin(), details.end(), L'\n'), 2) << details;
-        EXPECT_NE(details.find(L"https://www.wrenkit.example/download"), std::wstring::npos);
+        EXPECT_EQ(std::count(details.begin(), details.end(), L'\n'), offersPage ? 2 : 1) << details;
+        EXPECT_EQ(details.find(L"https://www.wrenkit.example/download") != std::wstring::npos,
+                  offersPage);
         EXPECT_NE(details.find(L"websetup.log"), std::wstring::npos) << details;
     }
     EXPECT_EQ(flow.isDownloadComplete(), row.complete);
@@ -296,7 +304,7 @@ TEST_P(SetupFlowDecisions, ReportsAsTheRowSays) {
     if (row.stop == Stop::BeforeStart || row.stop == Stop::InProbe) {
         EXPECT_TRUE(fault.requests(id).empty()) << "no request after the stop";
     }
-    if (row.installedReelBox) {
+    if (row.installedReelBox && !row.reelBoxCannotStart) {
         ASSERT_TRUE(testsupport::waitFor([&] { return fs::exists(sandbox.file("opened")); }, 10s));
         EXPECT_EQ(testsupport::readFile(sandbox.file("opened")), "-turl\npage\n");
         EXPECT_EQ(fault.requests(id).size(), 1u) << "only the size request";
@@ -408,6 +416,17 @@ std::vector<Row> rows() {
              false,
              1,
              ExitStatus::kStarted},
+            {"InstalledReelBoxThatCannotStart",
+             none,
+             Size::Ok,
+             true,
+             completes,
+             Stop::Never,
+             {L"box=Internal Error.", L"finish"},
+             false,
+             1,
+             ExitStatus::kLocalSystem,
+             true},
             {"TransferFailsMidway",
              none,
              Size::Ok,

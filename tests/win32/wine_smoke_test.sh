@@ -6,8 +6,13 @@
 #  - stubs signed once (a test certificate made here), then stamped and
 #    restamped, still verify, and the signed stub starts the installer with
 #    the parameter text of its last stamp;
+#  - a temporary folder, or a folder holding the stub, whose name has
+#    Cyrillic or accented letters and a blank, under a Russian and an English
+#    locale: the installer downloads there and starts with its parameters;
 #  - an unreachable server shows the error box with the download error, and
 #    the stub ends once it is answered;
+#  - an installer that cannot be started shows the internal error, and the
+#    stub ends with a failure status;
 #  - closing the window asks first: "No, continue" keeps the download, "Yes"
 #    ends it and starts nothing;
 #  - the Russian texts under a Russian locale.
@@ -94,7 +99,8 @@ expect_texts() {
     actual=$(LC_ALL='' LANG=en_US.UTF-8 "$run_wine" "$window_text" "$title") ||
         fail "$tag: cannot read the texts of the window titled $title"
     expected=$(printf '%s\n' "$@")
-    [ "$actual" = "$expected" ] ||
+    # shellcheck disable=SC2053 # a glob, for texts that name a folder of the run
+    [[ "$actual" == $expected ]] ||
         fail "$tag: the window shows"$'\n'"$actual"$'\n'"--- expected:"$'\n'"$expected"
 }
 
@@ -223,6 +229,84 @@ printf '%s' "$received" | cmp -s - "$run.params" ||
     fail "the signed stub's installer received [$(cat "$run.params")], expected [$received]"
 passed=$((passed + 1))
 
+# --- names outside ASCII: the user's temporary folder (TEMP and TMP, which
+# wine takes from the user's registry environment, not from Linux's), or the
+# folder the stub was saved in. A narrow name would be read in the locale's
+# ANSI code page: Cyrillic is lost under English, and UTF-8 bytes are not that
+# code page's letters under any. Each row: tag|LANG|TEMP (empty: wine's
+# own)|folder of the stub under $out (empty: where it was stamped).
+"$run_wine" reg export 'HKCU\Environment' "$(windows_path "$out/environment.reg")" /y >/dev/null ||
+    fail "cannot save the user's environment"
+restore_environment() {
+    "$run_wine" reg import "$(windows_path "$out/environment.reg")" >/dev/null 2>&1 || true
+}
+trap restore_environment EXIT
+unicode_cases=(
+    'temp-ru|ru_RU.UTF-8|C:\users\Иван Петров\Temp|'
+    'temp-en|en_US.UTF-8|C:\users\Иван Петров\Temp|'
+    'temp-latin-en|en_US.UTF-8|C:\users\José Núñez\Temp|'
+    'stub-folder-en|en_US.UTF-8||Загрузки Ивана'
+)
+"$stamp" "$windows_stub" -o "$out/unicode-stub.exe" partnerId=12 vid=7 silentMode=true
+for row in "${unicode_cases[@]}"; do
+    IFS='|' read -r tag language temp folder <<<"$row"
+    records="$out/$tag"
+    mkdir -p "$records"
+    stub="$out/unicode-stub.exe"
+    if [ -n "$folder" ]; then
+        mkdir -p "$out/$folder"
+        cp "$stub" "$out/$folder/setup.exe"
+        stub="$out/$folder/setup.exe"
+    fi
+    temp_folder=""
+    if [ -n "$temp" ]; then
+        temp_folder="$WINEPREFIX/drive_c/${temp:3}"
+        temp_folder=${temp_folder//\\//}
+        rm -rf "$temp_folder"
+        mkdir -p "$temp_folder"
+        for name in TEMP TMP; do
+            "$run_wine" reg add 'HKCU\Environment' /v "$name" /t REG_SZ /d "$temp" /f >/dev/null ||
+                fail "$tag: cannot set $name"
+        done
+    fi
+    run_windows "$stub" "http://$HOST:$NGINX_HTTP_PORT/files/wine-installer.exe?" "$records" \
+        LANG="$language" WEBSETUP_E2E_PRODUCT_KEY=wrnkit >"$records.log" 2>&1 ||
+        fail "$tag: the stub failed: $(cat "$records.log")"
+    restore_environment
+    run=$(recorded "$records")
+    printf '%s' '  /partnerId=12 /vid=7 /S' | cmp -s - "$run.params" ||
+        fail "$tag: the installer received [$(cat "$run.params")]: $(cat "$records.log")"
+    if [ -n "$temp_folder" ]; then
+        compgen -G "$temp_folder/websetup-S-*/wren_kit_.exe" >/dev/null ||
+            fail "$tag: no installer in $temp"
+    fi
+    passed=$((passed + 1))
+done
+
+# --- an installer the system cannot start (here: no program at all, as a
+# file blocked or cut short would be): the internal error, its cause on
+# standard error, nothing started, and a failure status.
+printf 'not a program\n' >"$SERVED_DIR/wine-not-a-program.exe"
+mkdir -p "$out/unstartable"
+run_windows "$out/unicode-stub.exe" "http://$HOST:$NGINX_HTTP_PORT/files/wine-not-a-program.exe?" \
+    "$out/unstartable" WEBSETUP_E2E_PRODUCT_KEY=wrnkit >"$out/unstartable.log" 2>&1 &
+pid=$!
+box=$(window "Error!") ||
+    fail "no error box for an installer that cannot start: $(cat "$out/unstartable.log")"
+drawn "$box" || fail "the error box was never painted"
+shot unstartable-error-box
+expect_texts unstartable "Error!" "Yes" "No" "Internal Error.The program will be automatically closed!" \
+    "*wren_kit_.exe could not be started." "Details are in *websetup.log."
+xdotool windowactivate --sync "$box" key Return
+ended "$pid" || fail "the stub did not end after the error box"
+status=0
+wait "$pid" || status=$?
+[ "$status" -eq 6 ] || fail "a start that failed ended with status $status, not 6"
+grep -q 'cannot start .*wren_kit_\.exe: ' "$out/unstartable.log" ||
+    fail "no cause on standard error: $(cat "$out/unstartable.log")"
+compgen -G "$out/unstartable/run.*" >/dev/null && fail "something was recorded as started"
+passed=$((passed + 1))
+
 # --- an unreachable server: the error box with libcurl's "could not connect"
 # (7), then the end.
 mkdir -p "$out/unreachable"
@@ -234,8 +318,12 @@ box=$(window "Error!") || fail "no error box for an unreachable server"
 drawn "$box" || fail "the error box was never painted"
 shot unreachable-error-box
 expect_texts unreachable "Error!" "Yes" "No" \
-    "Download Error (system code: 7). The program will be automatically closed!"
-xdotool windowactivate --sync "$box" key Return
+    "Download Error (system code: 7). The program will be automatically closed!" \
+    "Could not connect to $HOST." \
+    "The full installer can be downloaded from https://www.wrenkit.example/download. Open this page?" \
+    "Details are in *websetup.log."
+# "No": "Yes" would open the page in a browser.
+xdotool windowactivate --sync "$box" key Escape
 ended "$pid" || fail "the stub did not end after the error box"
 compgen -G "$out/unreachable/run.*" >/dev/null && fail "an installer was started after the error"
 passed=$((passed + 1))
