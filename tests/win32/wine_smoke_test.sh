@@ -308,25 +308,39 @@ compgen -G "$out/unstartable/run.*" >/dev/null && fail "something was recorded a
 passed=$((passed + 1))
 
 # --- an unreachable server: the error box with libcurl's "could not connect"
-# (7), then the end.
+# (7) and its cause in plain words, in English and in Russian, then the end.
 mkdir -p "$out/unreachable"
 "$stamp" "$windows_stub" -o "$out/unreachable/stub.exe" partnerId=1
-run_windows "$out/unreachable/stub.exe" "http://$HOST:$CLOSED_PORT/x?" "$out/unreachable" \
-    WEBSETUP_E2E_PROBE_URL="http://$HOST:$CLOSED_PORT/" >"$out/unreachable.log" 2>&1 &
-pid=$!
-box=$(window "Error!") || fail "no error box for an unreachable server"
-drawn "$box" || fail "the error box was never painted"
-shot unreachable-error-box
-expect_texts unreachable "Error!" "Yes" "No" \
+# unreachable_box TAG LANG CAPTION YES NO TEXT...: the box's caption, its
+# buttons and the lines of its message.
+unreachable_box() {
+    local tag=$1 language=$2 caption=$3 yes=$4 no=$5
+    shift 5
+    run_windows "$out/unreachable/stub.exe" "http://$HOST:$CLOSED_PORT/x?" "$out/unreachable" \
+        LANG="$language" WEBSETUP_E2E_PROBE_URL="http://$HOST:$CLOSED_PORT/" \
+        >"$out/$tag.log" 2>&1 &
+    local pid=$!
+    local box
+    box=$(window "$caption") || fail "$tag: no error box for an unreachable server"
+    drawn "$box" || fail "$tag: the error box was never painted"
+    shot "$tag-error-box"
+    expect_texts "$tag" "$caption" "$yes" "$no" "$@"
+    # "No": "Yes" would open the page in a browser.
+    xdotool windowactivate --sync "$box" key Escape
+    ended "$pid" || fail "$tag: the stub did not end after the error box"
+    compgen -G "$out/unreachable/run.*" >/dev/null && fail "$tag: an installer was started after the error"
+    passed=$((passed + 1))
+}
+unreachable_box unreachable en_US.UTF-8 "Error!" "Yes" "No" \
     "Download Error (system code: 7). The program will be automatically closed!" \
     "Could not connect to $HOST." \
     "The full installer can be downloaded from https://www.wrenkit.example/download. Open this page?" \
     "Details are in *websetup.log."
-# "No": "Yes" would open the page in a browser.
-xdotool windowactivate --sync "$box" key Escape
-ended "$pid" || fail "the stub did not end after the error box"
-compgen -G "$out/unreachable/run.*" >/dev/null && fail "an installer was started after the error"
-passed=$((passed + 1))
+unreachable_box unreachable-ru ru_RU.UTF-8 "Ошибка!" "Да" "Нет" \
+    "Download Error (system code: 7). Программа будет автоматически закрыта!" \
+    "Не удалось подключиться к $HOST." \
+    "Полный установщик можно скачать со страницы https://www.wrenkit.example/download. Открыть её?" \
+    "Подробности записаны в *websetup.log."
 
 # --- closing during a slow download, in English and in Russian.
 slow_host="http://$HOST:$NGINX_HTTP_PORT/slow/16k/wine-installer.exe?"
