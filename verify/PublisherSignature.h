@@ -50,7 +50,7 @@ PublishedSignature fetchPublishedSignature(const InstallerOrigin& origin,
                                            const std::atomic<bool>& stop);
 
 // Whether the installer held by `installer` is signed by the pinned
-// publisher (a build setting; never empty here) with `signature`, as
+// publisher (a build setting; never empty here) with `published`, as
 // fetchPublishedSignature fetched it. Reads the file only through its held
 // handle. The calling thread's.
 //
@@ -60,7 +60,7 @@ PublishedSignature fetchPublishedSignature(const InstallerOrigin& origin,
 // system is configured (authenticodeVerdict).
 PublisherCheck checkPublisherSignature(const platform::ReadOnlyFile& installer,
                                        const std::string& pinnedPublisher,
-                                       const PublishedSignature& signature,
+                                       const PublishedSignature& published,
                                        const std::atomic<bool>& stop);
 
 // How the logs name the pinned publisher: "key <id>" for a minisign key

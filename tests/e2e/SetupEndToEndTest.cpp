@@ -239,7 +239,7 @@ TEST_F(SetupEndToEnd, EachFailureShowsItsBoxAndStartsNothing) {
         return servers.faultUrl(false, "/s/" + id);
     };
     const auto proxyScenario = [&](const std::vector<FaultRule>& rules) {
-        const std::string id = FaultServer::uniqueId("proxy");
+        std::string id = FaultServer::uniqueId("proxy");
         fault.setScenario(id, rules);
         return id;
     };
