@@ -50,6 +50,7 @@ public:
     }
     int showErrorBox(std::wstring message, std::wstring details) override {
         record(L"box=" + message);
+        const std::lock_guard<std::mutex> lock(m_mutex);
         m_details.push_back(std::move(details));
         return m_boxAnswer;
     }
@@ -69,6 +70,11 @@ public:
         }
         m_stopChanged.notify_all();
     }
+    // What each box said after its own text.
+    std::vector<std::wstring> details() const {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        return m_details;
+    }
     std::vector<std::wstring> lines() const {
         const std::lock_guard<std::mutex> lock(m_mutex);
         return m_lines;
@@ -85,9 +91,6 @@ private:
     std::condition_variable m_stopChanged;
     std::atomic<bool> m_stop{false};
     std::vector<std::wstring> m_lines;
-
-public:
-    // What each box said after its own text; written before the box returns.
     std::vector<std::wstring> m_details;
 };
 
@@ -289,7 +292,7 @@ TEST_P(SetupFlowDecisions, ReportsAsTheRowSays) {
     // machine does not.
     const bool offersPage =
         row.status == ExitStatus::kNoConnection || row.status == ExitStatus::kServerRefused;
-    for (const std::wstring& details : reporter.m_details) {
+    for (const std::wstring& details : reporter.details()) {
         // The cause in plain words, the page and the log, a line each.
         EXPECT_EQ(std::count(details.begin(), details.end(), L'\n'), offersPage ? 2 : 1) << details;
         EXPECT_EQ(details.find(L"https://www.wrenkit.example/download") != std::wstring::npos,
