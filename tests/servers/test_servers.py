@@ -4,6 +4,8 @@
     test_servers.py start STATE [--lifetime SECONDS]   start in the background
     test_servers.py stop STATE                         stop what start started
     test_servers.py run STATE [--lifetime SECONDS]     foreground, Ctrl-C stops
+    test_servers.py site STATE --folder DIR --include FILE
+                                                       a publisher's own nginx
 
 All servers listen on loopback only. A supervisor process owns them: it
 generates the certificates and served files, runs the fault server in its own
@@ -302,6 +304,73 @@ def start_nginx(state, certs, ipv6, base_port=0):
     raise RuntimeError("nginx does not start; see %s/error.log and stderr.log" % d)
 
 
+# --- a publisher's site ------------------------------------------------------
+
+SITE_CONF = r"""
+worker_processes 1;
+daemon off;
+{user}
+pid {dir}/nginx.pid;
+error_log {dir}/error.log notice;
+events {{ worker_connections 64; }}
+http {{
+    access_log {dir}/access.log;
+    client_body_temp_path {dir}/temp/body;
+    proxy_temp_path {dir}/temp/proxy;
+    fastcgi_temp_path {dir}/temp/fastcgi;
+    uwsgi_temp_path {dir}/temp/uwsgi;
+    scgi_temp_path {dir}/temp/scgi;
+    default_type application/octet-stream;
+    server_tokens off;
+    server {{
+        listen 127.0.0.1:{port} ssl;
+        server_name localhost;
+        ssl_certificate {cert};
+        ssl_certificate_key {key};
+        root {www};
+        include {include};
+    }}
+}}
+"""
+
+
+def serve_site(state, folder, include, lifetime):
+    """nginx alone, serving FOLDER/www over TLS with the running servers'
+    certificate (which test programs trust) and the configuration file INCLUDE
+    inside its server block: a publisher's server, configured with what the
+    publisher was told to add, rather than with the shared nginx's own rules.
+    Prints SITE_PORT=<port> once it answers; runs until it is killed (nginx
+    goes with it) or its lifetime ends."""
+    d = os.path.join(folder, "nginx")
+    for sub in ("temp/body", "temp/proxy", "temp/fastcgi", "temp/uwsgi", "temp/scgi"):
+        os.makedirs(os.path.join(d, sub), exist_ok=True)
+    certs = os.path.join(state, "certs")
+    for signal_number in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
+        signal.signal(signal_number, lambda number, _frame: sys.exit(128 + number))
+    for attempt in range(8):
+        port = free_port(False)
+        path = os.path.join(d, "nginx.conf")
+        with open(path, "w") as f:
+            f.write(SITE_CONF.format(
+                user="user root;" if os.geteuid() == 0 else "", dir=d, port=port,
+                cert=os.path.join(certs, "server.pem"), key=os.path.join(certs, "server.key"),
+                www=os.path.join(folder, "www"), include=os.path.abspath(include)))
+        process = spawn(["nginx", "-p", d + "/", "-e", os.path.join(d, "error.log"), "-c", path],
+                        os.path.join(d, "stderr.log"))
+        try:
+            if wait_until_up(process, [port]):
+                print("SITE_PORT=%d" % port, flush=True)
+                process.wait(lifetime or None)
+                return 0
+        except subprocess.TimeoutExpired:
+            return 0
+        finally:
+            stop_process(process)
+        log("site nginx did not come up (attempt %d), trying another port" % (attempt + 1))
+    log("site nginx does not start; see %s/error.log and stderr.log" % d)
+    return 1
+
+
 # --- tinyproxy ---------------------------------------------------------------
 
 PROXY_REFUSED_MARKER = "refused-by-proxy"
@@ -513,7 +582,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     if sys.argv[1:2] == ["guard"]:
         return guard(int(sys.argv[2]), sys.argv[3:])
-    parser.add_argument("command", choices=["start", "stop", "run", "supervise"])
+    parser.add_argument("command", choices=["start", "stop", "run", "supervise", "site"])
     parser.add_argument("state", help="state folder")
     parser.add_argument("--lifetime", type=int, default=DEFAULT_LIFETIME,
                         help="seconds until the servers stop by themselves (0: never)")
@@ -521,8 +590,12 @@ def main():
                         help="nginx's HTTP, HTTPS, HTTP/2 and untrusted ports are this and "
                              "the next three (default: free ports chosen at random)")
     parser.add_argument("--watch-pid", type=int, default=0, help=argparse.SUPPRESS)
+    parser.add_argument("--folder", help="site: the folder whose www/ is served")
+    parser.add_argument("--include", help="site: configuration included in the server block")
     args = parser.parse_args()
     args.state = os.path.abspath(args.state)
+    if args.command == "site":
+        return serve_site(args.state, args.folder, args.include, args.lifetime)
     if args.command == "start":
         return start(args.state, args.lifetime, args.base_port)
     if args.command == "stop":
