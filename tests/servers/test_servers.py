@@ -188,7 +188,9 @@ def stop_process(process):
 
 # --- nginx -------------------------------------------------------------------
 
-NGINX_CONF = r"""
+# What every nginx of ours starts with: in the foreground, everything it
+# writes in its own folder {dir}. The http block stays open.
+NGINX_HEAD = r"""
 worker_processes 1;
 daemon off;
 {user}
@@ -196,14 +198,23 @@ pid {dir}/nginx.pid;
 error_log {dir}/error.log notice;
 events {{ worker_connections 1024; }}
 http {{
-    log_format fields '$connection\t$connection_requests\t$server_port\t$request\t'
-                      '$http_range\t$status\t$body_bytes_sent\t$bytes_sent\t$http_user_agent';
-    access_log {dir}/access.log fields;
     client_body_temp_path {dir}/temp/body;
     proxy_temp_path {dir}/temp/proxy;
     fastcgi_temp_path {dir}/temp/fastcgi;
     uwsgi_temp_path {dir}/temp/uwsgi;
     scgi_temp_path {dir}/temp/scgi;
+"""
+
+
+def make_nginx_folder(d):
+    for sub in ("temp/body", "temp/proxy", "temp/fastcgi", "temp/uwsgi", "temp/scgi"):
+        os.makedirs(os.path.join(d, sub), exist_ok=True)
+
+
+NGINX_CONF = NGINX_HEAD + r"""
+    log_format fields '$connection\t$connection_requests\t$server_port\t$request\t'
+                      '$http_range\t$status\t$body_bytes_sent\t$bytes_sent\t$http_user_agent';
+    access_log {dir}/access.log fields;
     types {{ }}
     default_type application/octet-stream;
     server_tokens off;
@@ -265,8 +276,7 @@ def start_nginx(state, certs, ipv6, base_port=0):
     order of NGINX_PORT_NAMES, or fails at once when one is taken: a caller
     that fixes its ports (the demo) builds them into a program."""
     d = os.path.join(state, "nginx")
-    for sub in ("temp/body", "temp/proxy", "temp/fastcgi", "temp/uwsgi", "temp/scgi"):
-        os.makedirs(os.path.join(d, sub), exist_ok=True)
+    make_nginx_folder(d)
     for attempt in range(1 if base_port else 8):
         if base_port:
             ports = {k: base_port + i for i, k in enumerate(NGINX_PORT_NAMES)}
@@ -306,20 +316,8 @@ def start_nginx(state, certs, ipv6, base_port=0):
 
 # --- a publisher's site ------------------------------------------------------
 
-SITE_CONF = r"""
-worker_processes 1;
-daemon off;
-{user}
-pid {dir}/nginx.pid;
-error_log {dir}/error.log notice;
-events {{ worker_connections 64; }}
-http {{
+SITE_CONF = NGINX_HEAD + r"""
     access_log {dir}/access.log;
-    client_body_temp_path {dir}/temp/body;
-    proxy_temp_path {dir}/temp/proxy;
-    fastcgi_temp_path {dir}/temp/fastcgi;
-    uwsgi_temp_path {dir}/temp/uwsgi;
-    scgi_temp_path {dir}/temp/scgi;
     default_type application/octet-stream;
     server_tokens off;
     server {{
@@ -342,8 +340,7 @@ def serve_site(state, folder, include, lifetime):
     Prints SITE_PORT=<port> once it answers; runs until it is killed (nginx
     goes with it) or its lifetime ends."""
     d = os.path.join(folder, "nginx")
-    for sub in ("temp/body", "temp/proxy", "temp/fastcgi", "temp/uwsgi", "temp/scgi"):
-        os.makedirs(os.path.join(d, sub), exist_ok=True)
+    make_nginx_folder(d)
     certs = os.path.join(state, "certs")
     for signal_number in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
         signal.signal(signal_number, lambda number, _frame: sys.exit(128 + number))

@@ -1,6 +1,7 @@
 #include "tools/publish/ServerConfiguration.h"
 
 #include <algorithm>
+#include <string_view>
 
 namespace {
 
@@ -9,46 +10,45 @@ bool safeInPath(char c) {
            std::string_view("/._-~+").find(c) != std::string_view::npos;
 }
 
-std::string nginxBlock(const std::string& path, const PublishedInstaller& installer) {
-    return "location = " + path +
-           " {\n"
-           "    types { }\n"
-           "    default_type application/octet-stream;\n"
-           "    add_header Repr-Digest \"" +
-           installer.reprDigest +
-           "\" always;\n"
-           "}\n"
-           "location = " +
-           path +
-           ".minisig {\n"
-           "    types { }\n"
-           "    default_type text/plain;\n"
-           "}\n";
+// Each server's block for one installer: {path} is its address path, {digest}
+// its Repr-Digest value.
+constexpr std::string_view kNginxBlock = R"(location = {path} {
+    types { }
+    default_type application/octet-stream;
+    add_header Repr-Digest "{digest}" always;
+}
+location = {path}.minisig {
+    types { }
+    default_type text/plain;
+}
+)";
+
+constexpr std::string_view kApacheBlock = R"(<Location "{path}">
+    ForceType application/octet-stream
+    Header always set Repr-Digest "{digest}"
+</Location>
+<Location "{path}.minisig">
+    ForceType text/plain
+</Location>
+)";
+
+constexpr std::string_view kCaddyBlock = R"(header {path} Content-Type application/octet-stream
+header {path} Repr-Digest "{digest}"
+header {path}.minisig Content-Type text/plain
+)";
+
+void replaceAll(std::string& text, std::string_view name, const std::string& value) {
+    for (std::size_t at = text.find(name); at != std::string::npos;
+         at = text.find(name, at + value.size())) {
+        text.replace(at, name.size(), value);
+    }
 }
 
-std::string apacheBlock(const std::string& path, const PublishedInstaller& installer) {
-    return "<Location \"" + path +
-           "\">\n"
-           "    ForceType application/octet-stream\n"
-           "    Header always set Repr-Digest \"" +
-           installer.reprDigest +
-           "\"\n"
-           "</Location>\n"
-           "<Location \"" +
-           path +
-           ".minisig\">\n"
-           "    ForceType text/plain\n"
-           "</Location>\n";
-}
-
-std::string caddyBlock(const std::string& path, const PublishedInstaller& installer) {
-    return "header " + path +
-           " Content-Type application/octet-stream\n"
-           "header " +
-           path + " Repr-Digest \"" + installer.reprDigest +
-           "\"\n"
-           "header " +
-           path + ".minisig Content-Type text/plain\n";
+std::string filledIn(std::string_view pattern, const std::string& path, const std::string& digest) {
+    std::string text(pattern);
+    replaceAll(text, "{path}", path);
+    replaceAll(text, "{digest}", digest);
+    return text;
 }
 
 }  // namespace
@@ -81,28 +81,28 @@ std::string serverConfiguration(WebServer server, const std::string& folder,
                                 const std::vector<PublishedInstaller>& installers) {
     const std::string served = servedPath(folder, "");
     std::string text;
-    std::string (*block)(const std::string&, const PublishedInstaller&) = nullptr;
+    std::string_view block;
     switch (server) {
         case WebServer::Nginx:
             text = "# nginx: inside the server block that serves " + served +
                    ". An add_header here replaces\n"
                    "# those of the enclosing blocks for these files (nginx's rule): repeat "
                    "any you need.\n";
-            block = nginxBlock;
+            block = kNginxBlock;
             break;
         case WebServer::Apache:
             text = "# Apache: inside the <VirtualHost> that serves " + served +
                    "; needs mod_headers.\n";
-            block = apacheBlock;
+            block = kApacheBlock;
             break;
         case WebServer::Caddy:
             text = "# Caddy: inside the site block that serves " + served + " with file_server.\n";
-            block = caddyBlock;
+            block = kCaddyBlock;
             break;
     }
     for (const PublishedInstaller& installer : installers) {
         text += "\n# " + installer.name + " and its signature " + installer.name + ".minisig\n" +
-                block(servedPath(folder, installer.name), installer);
+                filledIn(block, servedPath(folder, installer.name), installer.reprDigest);
     }
     return text;
 }
