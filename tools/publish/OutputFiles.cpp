@@ -6,13 +6,13 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <stdexcept>
+#include <system_error>
 
 namespace {
 
 std::runtime_error writeFailure(const std::string& path, int error) {
-    return std::runtime_error(path + ": cannot write: " + std::strerror(error));
+    return std::runtime_error(path + ": cannot write: " + std::generic_category().message(error));
 }
 
 // Writes text to fd, flushes it to disk and closes fd; 0 or the errno of the
