@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <exception>
+#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -117,11 +118,6 @@ int publish(const PublishArguments& arguments) {
     return kDone;
 }
 
-std::string fileName(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 int run(const std::vector<std::string>& arguments) {
     if (arguments.size() == 1 && (arguments[0] == "--help" || arguments[0] == "-h")) {
         std::cout << kUsage;
@@ -164,7 +160,7 @@ int run(const std::vector<std::string>& arguments) {
     if (publishing.server) {
         std::vector<std::string> paths{publishing.folder.value_or("/")};
         for (const std::string& installer : publishing.installers) {
-            paths.push_back(fileName(installer));
+            paths.push_back(std::filesystem::path(installer).filename().string());
         }
         for (const std::string& path : paths) {
             if (const auto problem = servedPathProblem(path)) return badUsage(*problem);
