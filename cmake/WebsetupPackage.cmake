@@ -1,5 +1,5 @@
 # `cpack` (from the build tree) makes a Debian package of what `cmake
-# --install` installs: the two tools, the stub template and the manual pages.
+# --install` installs: the tools, the stub template and the manual pages.
 # Debian packages install under /usr whatever CMAKE_INSTALL_PREFIX says.
 set(WEBSETUP_PACKAGE_MAINTAINER "websetup maintainers <websetup@localhost>" CACHE STRING
     "Maintainer field of the Debian package (name <address>)")
@@ -13,9 +13,10 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "web-installer stub and the tools that sta
 # The summary becomes the first line of the package's description.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "websetup-stamp writes per-partner copies of the installer stub (installed as
-a template, not a command) with their settings stamped in; websetup-fetch
-runs the stub's segmented downloader alone on one file, to check a download
-host end to end.")
+a template, not a command) with their settings stamped in; websetup-publish
+signs installers and prints their digests and server configuration;
+websetup-fetch runs the stub's segmented downloader alone on one file, to
+check a download host end to end.")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # dpkg-shlibdeps (package dpkg-dev) reads the libraries the binaries link.

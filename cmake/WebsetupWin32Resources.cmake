@@ -2,17 +2,8 @@
 #                          LEGAL_COPYRIGHT <text>)
 # Generates <dir>/wrenkit-setup.rc, the stub's resource script, and the
 # manifest it embeds from resources/win32, with the product of this build
-# and the given version-resource fields (empty ones are left out) and
-# execution level.
-if(NOT DEFINED WEBSETUP_STUB_NAME)
-  set(WEBSETUP_STUB_NAME wrenkit-setup)
-endif()
-if(NOT DEFINED WEBSETUP_PRODUCT_DISPLAY_NAME)
-  set(WEBSETUP_PRODUCT_DISPLAY_NAME WrenKit)
-endif()
-if(NOT DEFINED WEBSETUP_STUB_ICON_ICO)
-  set(WEBSETUP_STUB_ICON_ICO "${PROJECT_SOURCE_DIR}/resources/win32/wrenkit-setup.ico")
-endif()
+# (the catalogue row's name, stub name and icon), the given version-resource
+# fields (empty ones are left out) and the execution level.
 
 # A resource script's string takes a quote as "" and reads backslash escapes;
 # a setting may hold either.

@@ -51,7 +51,7 @@ stub_name=$(basename "$stub")
 
 dpkg -i "$deb" >"$work/dpkg.log" 2>&1 || fail "dpkg -i failed:"$'\n'"$(cat "$work/dpkg.log")"
 installed=true
-for tool in websetup-stamp websetup-fetch; do
+for tool in websetup-stamp websetup-fetch websetup-publish; do
     [ "$(command -v "$tool")" = "/usr/bin/$tool" ] || fail "$tool is not /usr/bin/$tool"
     [ "$("/usr/bin/$tool" --version)" = "$tool $version" ] || fail "$tool --version is wrong"
 done
@@ -59,7 +59,7 @@ done
     fail "the installed websetup-stamp cannot stamp the installed stub $stub"
 /usr/bin/websetup-stamp --show "$work/stamped" | grep -q "partnerId=42" ||
     fail "the stamped copy of the installed stub does not show its setting"
-for page in websetup-stamp websetup-fetch "$stub_name"; do
+for page in websetup-stamp websetup-fetch websetup-publish "$stub_name"; do
     file=/usr/share/man/man1/$page.1.gz
     [ -f "$file" ] || file=/usr/share/man/man1/$page.1
     [ -f "$file" ] || fail "$page.1 is not installed in /usr/share/man/man1"
@@ -70,7 +70,7 @@ done
 
 dpkg -r websetup >/dev/null
 installed=false
-for file in /usr/bin/websetup-stamp /usr/bin/websetup-fetch "$stub"; do
+for file in /usr/bin/websetup-stamp /usr/bin/websetup-fetch /usr/bin/websetup-publish "$stub"; do
     [ ! -e "$file" ] || fail "$file is left after dpkg -r"
 done
 echo "built $(basename "$deb"), installed it, ran its tools, stub and pages, removed it"

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # install_test.sh CMAKE BUILD_DIR LIBDIR STUB_NAME: `cmake --install` into a
-# fresh prefix installs both tools, runnable, the stub under LIBDIR/websetup,
-# which the installed websetup-stamp stamps, and the manual pages of all
-# three, which groff renders without a warning.
+# fresh prefix installs the tools, runnable, the stub under LIBDIR/websetup,
+# which the installed websetup-stamp stamps, and the manual pages of them
+# all, which groff renders without a warning.
 set -euo pipefail
 
 cmake=$1
@@ -16,7 +16,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 "$cmake" --install "$build" --prefix "$prefix" >/dev/null
 # GNUInstallDirs' defaults for a prefix outside /usr and /opt.
-for tool in websetup-stamp websetup-fetch; do
+for tool in websetup-stamp websetup-fetch websetup-publish; do
     [ -x "$prefix/bin/$tool" ] || fail "$tool not installed in bin/"
     version=$("$prefix/bin/$tool" --version) || fail "$tool --version failed"
     [[ "$version" =~ ^$tool\ [0-9]+\.[0-9]+\.[0-9]+$ ]] || fail "$tool --version printed: $version"
@@ -30,7 +30,7 @@ shown=$("$prefix/bin/websetup-stamp" --show "$prefix/stamped") || fail "--show f
 grep -q "partnerId=42" <<<"$shown" || fail "the stamped copy does not show its setting:"$'\n'"$shown"
 rm "$prefix/stamped"
 
-for page in websetup-stamp websetup-fetch "$stub_name"; do
+for page in websetup-stamp websetup-fetch websetup-publish "$stub_name"; do
     file="$prefix/share/man/man1/$page.1"
     [ -f "$file" ] || fail "$page.1 not installed in share/man/man1/"
     if command -v groff >/dev/null; then
@@ -43,7 +43,8 @@ for page in websetup-stamp websetup-fetch "$stub_name"; do
     fi
 done
 unexpected=$(cd "$prefix" && find . -type f ! -path ./bin/websetup-stamp ! -path ./bin/websetup-fetch \
-    ! -path "./$libdir/websetup/$stub_name" ! -path ./share/man/man1/websetup-stamp.1 \
-    ! -path ./share/man/man1/websetup-fetch.1 ! -path "./share/man/man1/$stub_name.1")
+    ! -path ./bin/websetup-publish ! -path "./$libdir/websetup/$stub_name" \
+    ! -path ./share/man/man1/websetup-stamp.1 ! -path ./share/man/man1/websetup-fetch.1 \
+    ! -path ./share/man/man1/websetup-publish.1 ! -path "./share/man/man1/$stub_name.1")
 [ -z "$unexpected" ] || fail "installed beyond the tools, the stub and their pages:"$'\n'"$unexpected"
-echo "installed both tools, the stub (stamped by the installed tool) and the three pages"
+echo "installed the tools, the stub (stamped by the installed tool) and their pages"

@@ -8,6 +8,6 @@
 // escapes (\", \\, \t, \n, \r, \xHH) when it holds a quote, a backslash or a
 // control character or begins or ends with a blank; or, when the stub reads no
 // settings, a line saying whether the file ends with an empty block or has
-// none. Throws StampIoError when the file cannot
-// be read.
+// none. A blank line and describeInstallerLaunch for this build's product
+// follow. Throws StampIoError when the file cannot be read.
 std::string describeSettings(const std::string& path);

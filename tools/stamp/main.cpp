@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/SettingKeys.h"
 #include "tools/stamp/CertificateTable.h"
 #include "tools/stamp/PayloadBlock.h"
 #include "tools/stamp/ShowSettings.h"
@@ -21,7 +22,7 @@ constexpr int kBadUsage = 64;
 constexpr int kUnsuitableStub = 65;
 
 constexpr const char kUsage[] =
-    "usage: websetup-stamp STUB -o OUT [key=value ...]\n"
+    "usage: websetup-stamp [--strict] STUB -o OUT [key=value ...]\n"
     "       websetup-stamp --show FILE\n"
     "       websetup-stamp --help | --version\n"
     "\n"
@@ -31,7 +32,9 @@ constexpr const char kUsage[] =
     "text; they are encoded for the block so that the stub reads back exactly the\n"
     "text given. A block already stamped at the end of STUB is replaced. OUT may\n"
     "be STUB itself. When a key is given twice, the last value counts. Keys must\n"
-    "be non-empty and hold no '=', ';' or white space.\n"
+    "be non-empty and hold no '=', ';' or white space. A key the stub does not\n"
+    "know is passed on to the installer as /key=\"value\"; it is stamped with a\n"
+    "warning, or refused with --strict.\n"
     "\n"
     "--show prints the settings the stub FILE will read, decoded, one key=value\n"
     "per line in the order the stub sees them. A value holding a quote, a\n"
@@ -39,6 +42,10 @@ constexpr const char kUsage[] =
     "shown between quotes with \\\", \\\\, \\t, \\n, \\r and \\xHH escapes.\n"
     "A setting the stub drops (a value that decodes to a NUL character, which a\n"
     "block stamped by other means may hold) is shown as dropped, with the reason.\n"
+    "Then it prints the installer's parameter text exactly as a stub of this\n"
+    "build's product builds it from those settings (shown quoted, with escapes,\n"
+    "when it holds a control character), the arguments the installer receives,\n"
+    "one per line, and the keys the stub does not know, which it passes through.\n"
     "\n"
     "Exit status: 0 done; 1 a file could not be read or written; 64 bad usage,\n"
     "or a refused key or value; 65 a signed STUB whose certificate table cannot\n"
@@ -53,6 +60,16 @@ int refuse(const std::string& key, const std::string& problem) {
     std::cerr << "websetup-stamp: refused key \"" << key << "\": " << problem
               << "; nothing written\n";
     return kBadUsage;
+}
+
+// A key the stub does not interpret is still passed on to the installer,
+// but is more often a typing error than a parameter of the installer's own.
+std::string unknownKeyProblem(const std::string& key) {
+    std::string text = "not a key the stub knows";
+    if (const auto near = knownKeyDifferingInCase(key)) {
+        text += " (did you mean \"" + std::string(*near) + "\"?)";
+    }
+    return text;
 }
 
 int run(const std::vector<std::string>& arguments) {
@@ -72,10 +89,13 @@ int run(const std::vector<std::string>& arguments) {
 
     std::string stub;
     std::string out;
+    bool strict = false;
     StampSettings settings;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
-        if (argument == "-o") {
+        if (argument == "--strict") {
+            strict = true;
+        } else if (argument == "-o") {
             if (++i == arguments.size()) return badUsage("-o needs a file name");
             out = arguments[i];
         } else if (stub.empty()) {
@@ -89,11 +109,18 @@ int run(const std::vector<std::string>& arguments) {
             const std::string value = argument.substr(equals + 1);
             if (const auto problem = keyProblem(key)) return refuse(key, *problem);
             if (const auto problem = valueProblem(value)) return refuse(key, *problem);
+            if (strict && !isKnownSettingKey(key)) return refuse(key, unknownKeyProblem(key));
             settings.insert_or_assign(key, value);
         }
     }
     if (stub.empty()) return badUsage("no STUB given");
     if (out.empty()) return badUsage("no output file given (-o OUT)");
+    for (const auto& setting : settings) {
+        if (isKnownSettingKey(setting.first)) continue;
+        std::cerr << "websetup-stamp: warning: key \"" << setting.first
+                  << "\": " << unknownKeyProblem(setting.first)
+                  << "; passed through to the installer as /" << setting.first << "=\"...\"\n";
+    }
     try {
         stampFile(stub, out, settings);
     } catch (const UnsuitableCertificateTable& problem) {
