@@ -6,6 +6,12 @@
 #   scripts/build-windows.sh           build the stub
 #   scripts/build-windows.sh --test    and run the Windows tests under wine
 #                                      (tests/win32/run_wine_tests.sh)
+#   scripts/build-windows.sh -DNAME=VALUE ...   build settings for the
+#                                      configure, with or without --test,
+#                                      e.g. -DWEBSETUP_EXECUTION_LEVEL=asInvoker
+#
+# Settings given with -D stay in the build tree's cache for later runs, as
+# with cmake itself.
 #
 # wine runs 32-bit Windows programs through a 32-bit Linux loader; a kernel
 # that cannot start 32-bit programs gets an emulator for them first
@@ -14,17 +20,23 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+usage="usage: $0 [--test] [-DNAME=VALUE ...]"
 test=false
-case "${1:-}" in
-    "") ;;
-    --test) test=true ;;
-    *) echo "usage: $0 [--test]" >&2; exit 2 ;;
-esac
-
 configure_args=()
 if [ "${CI:-}" = "true" ]; then
     configure_args+=(-DWEBSETUP_WERROR=ON)
 fi
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --test) test=true ;;
+        -D?*) configure_args+=("$1") ;;
+        -D) [ $# -gt 1 ] || { echo "$usage" >&2; exit 2; }
+            configure_args+=("-D$2"); shift ;;
+        -h | --help) echo "$usage"; sed -n '2,/^set -euo/{/^#/s/^# \{0,1\}//p}' "$0"; exit 0 ;;
+        *) echo "$usage" >&2; exit 2 ;;
+    esac
+    shift
+done
 
 "$root/scripts/win32-deps.sh"
 # The "windows" preset (CMakePresets.json) builds in build/win32; the

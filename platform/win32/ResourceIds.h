@@ -1,6 +1,6 @@
 #pragma once
 
-// Identifiers of the stub's Windows resources (resources/win32/wrenkit-setup.rc).
+// Identifiers of the stub's Windows resources (resources/win32/wrenkit-setup.rc.in).
 namespace platform {
 
 inline constexpr int kProgramIconId = 128;

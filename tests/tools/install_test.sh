@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# install_test.sh CMAKE BUILD_DIR: `cmake --install` into a fresh prefix
-# installs the tools, runnable, and their manual pages and the stub's, which
-# groff renders without a warning.
+# install_test.sh CMAKE BUILD_DIR LIBDIR STUB_NAME: `cmake --install` into a
+# fresh prefix installs the tools, runnable, the stub under LIBDIR/websetup,
+# which the installed websetup-stamp stamps, and the manual pages of them
+# all, which groff renders without a warning.
 set -euo pipefail
 
 cmake=$1
 build=$2
+libdir=$3
+stub_name=$4
 prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 
@@ -18,22 +21,30 @@ for tool in websetup-stamp websetup-fetch websetup-publish; do
     version=$("$prefix/bin/$tool" --version) || fail "$tool --version failed"
     [[ "$version" =~ ^$tool\ [0-9]+\.[0-9]+\.[0-9]+$ ]] || fail "$tool --version printed: $version"
 done
-for tool in websetup-stamp websetup-fetch websetup-publish wrenkit-setup; do
-    page="$prefix/share/man/man1/$tool.1"
-    [ -f "$page" ] || fail "$tool.1 not installed in share/man/man1/"
+
+stub="$prefix/$libdir/websetup/$stub_name"
+[ -x "$stub" ] || fail "the stub is not installed as $libdir/websetup/$stub_name"
+"$prefix/bin/websetup-stamp" "$stub" -o "$prefix/stamped" partnerId=42 >/dev/null ||
+    fail "the installed websetup-stamp cannot stamp the installed stub"
+shown=$("$prefix/bin/websetup-stamp" --show "$prefix/stamped") || fail "--show failed: $shown"
+grep -q "partnerId=42" <<<"$shown" || fail "the stamped copy does not show its setting:"$'\n'"$shown"
+rm "$prefix/stamped"
+
+for page in websetup-stamp websetup-fetch websetup-publish "$stub_name"; do
+    file="$prefix/share/man/man1/$page.1"
+    [ -f "$file" ] || fail "$page.1 not installed in share/man/man1/"
     if command -v groff >/dev/null; then
-        warnings=$(groff -man -Tutf8 -ww -z "$page" 2>&1) || fail "groff failed on $tool.1: $warnings"
-        [ -z "$warnings" ] || fail "groff warns about $tool.1:"$'\n'"$warnings"
-        text=$(groff -man -Tutf8 -P-cbou "$page" 2>/dev/null)
-        grep -q "EXIT STATUS" <<<"$text" || fail "$tool.1 has no EXIT STATUS section"
+        warnings=$(groff -man -Tutf8 -ww -z "$file" 2>&1) || fail "groff failed on $page.1: $warnings"
+        [ -z "$warnings" ] || fail "groff warns about $page.1:"$'\n'"$warnings"
+        text=$(groff -man -Tutf8 -P-cbou "$file" 2>/dev/null)
+        grep -q "EXIT STATUS" <<<"$text" || fail "$page.1 has no EXIT STATUS section"
     else
         echo "groff not found: the pages' rendering was not checked" >&2
     fi
 done
 unexpected=$(cd "$prefix" && find . -type f ! -path ./bin/websetup-stamp ! -path ./bin/websetup-fetch \
-    ! -path ./bin/websetup-publish \
+    ! -path ./bin/websetup-publish ! -path "./$libdir/websetup/$stub_name" \
     ! -path ./share/man/man1/websetup-stamp.1 ! -path ./share/man/man1/websetup-fetch.1 \
-    ! -path ./share/man/man1/websetup-publish.1 \
-    ! -path ./share/man/man1/wrenkit-setup.1)
-[ -z "$unexpected" ] || fail "installed beyond the tools and their pages:"$'\n'"$unexpected"
-echo "installed and rendered the tools and their pages"
+    ! -path ./share/man/man1/websetup-publish.1 ! -path "./share/man/man1/$stub_name.1")
+[ -z "$unexpected" ] || fail "installed beyond the tools, the stub and their pages:"$'\n'"$unexpected"
+echo "installed the tools, the stub (stamped by the installed tool) and their pages"

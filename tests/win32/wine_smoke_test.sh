@@ -15,7 +15,8 @@
 #    stub ends with a failure status;
 #  - closing the window asks first: "No, continue" keeps the download, "Yes"
 #    ends it and starts nothing;
-#  - the Russian texts under a Russian locale.
+#  - the Russian texts under a Russian locale;
+#  - the window at 96, 144 and 192 DPI.
 # The boxes' texts are read out of the windows (window-text.exe);
 # screenshots stay in OUT for a person to look at.
 #
@@ -385,6 +386,44 @@ close_flow close-en en_US.UTF-8 "WrenKit installation" "Closing of downloader" \
     "Do you want to stop download process?" "Yes" "No, continue"
 close_flow close-ru ru_RU.UTF-8 "Установка WrenKit" "Загрытие программы" \
     "Хотите ли вы завершить процесс загрузки?" "Да" "Нет, продолжить"
+
+# --- the window at 96, 144 and 192 DPI (the system DPI a per-monitor aware
+# program starts with under wine, which has one screen): it grows with the
+# DPI and still shows its progress; the screenshots are for a person to look
+# at. The prefix is kept for later runs, so it goes back to 96 in any case.
+set_dpi() {
+    "$run_wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f \
+        >/dev/null
+}
+trap 'restore_environment; set_dpi 96 || true' EXIT
+width_at_96=""
+for dpi in 96 144 192; do
+    set_dpi "$dpi" || fail "cannot set the DPI to $dpi"
+    records="$out/dpi-$dpi"
+    mkdir -p "$records"
+    run_windows "$out/unreachable/stub.exe" "$slow_host" "$records" >"$out/dpi-$dpi.log" 2>&1 &
+    pid=$!
+    main=$(window "WrenKit installation") || fail "$dpi DPI: no window"
+    shows_progress "$main" || fail "$dpi DPI: the bar never filled"
+    # The window alone. At 192 DPI it is wider than the 640-pixel test
+    # screen, which cuts the picture off at its edge; its width is checked
+    # whole.
+    import -window "$main" "$out/dpi-$dpi-window.png"
+    width=$(xdotool getwindowgeometry "$main" | sed -n 's/^ *Geometry: \([0-9]*\)x.*/\1/p')
+    [ -n "$width" ] || fail "$dpi DPI: no geometry of the window"
+    width_at_96=${width_at_96:-$width}
+    # Dialog units follow the font, whose sizes round: within a tenth.
+    expected=$((width_at_96 * dpi / 96))
+    [ $((width * 10)) -ge $((expected * 9)) ] && [ $((width * 10)) -le $((expected * 11)) ] ||
+        fail "$dpi DPI: the window is $width pixels wide, not about $expected"
+    wmctrl -i -c "$main"
+    box=$(window "Closing of downloader") || fail "$dpi DPI: closing did not ask"
+    xdotool windowactivate --sync "$box" key Return
+    ended "$pid" || fail "$dpi DPI: Yes did not end the stub"
+    echo "$dpi DPI: the window is $width pixels wide"
+done
+set_dpi 96 || fail "cannot set the DPI back to 96"
+passed=$((passed + 1))
 
 echo "screenshots in $out"
 echo "wine smoke tests: $passed passed, 0 failed"
