@@ -5,7 +5,9 @@
 #include "app/StubSettings.h"
 #include "downloader/DownloaderLog.h"
 #include "platform/DialogHostFactory.h"
+#include "platform/ExecutablePath.h"
 #include "setup/SetupFlow.h"
+#include "setup/StampedSettings.h"
 
 int main() {
     const std::unique_ptr<platform::DialogHost> host = platform::createDialogHost();
@@ -22,7 +24,7 @@ int main() {
     hooks.isDownloadComplete = [&flow] { return flow.isDownloadComplete(); };
     hooks.launchInstaller = [&flow](SetupReporter& reporter) { flow.launchInstaller(reporter); };
     CUpdateProgressApp app(
-        *host, [&config] { return StubSettings::read(config.productKey, readOwnPayloadInfo()); },
+        *host, [&config] { return readStampedSettings(config, platform::executablePath()); },
         hooks);
     app.InitInstance();
     const ExitStatus status = app.settingsRefused() ? ExitStatus::kInvalidStub : flow.exitStatus();

@@ -150,32 +150,58 @@ std::string minisignKeyIdText(const std::array<unsigned char, 8>& keyId) {
     return text;
 }
 
-std::string verifyMinisignSignature(const platform::ReadOnlyFile& file,
-                                    const MinisignSignature& signature,
-                                    const MinisignPublicKey& key, const std::atomic<bool>* stop) {
-    if (signature.keyId != key.keyId) {
-        return "signed with key " + minisignKeyIdText(signature.keyId) + ", not with the pinned " +
-               minisignKeyIdText(key.keyId);
-    }
-    bool fileSigned = false;
-    if (signature.prehashed) {
-        EvpHasher hasher(EVP_blake2b512());
-        std::string error;
-        const std::optional<std::vector<unsigned char>> digest =
-            fileDigest(file, hasher, stop, error);
-        if (!digest) return error;
-        fileSigned = ed25519Verifies(key, signature.signature, digest->data(), digest->size());
-    } else {
-        const MappedFile mapped(file);
-        if (mapped.data() == nullptr) return "cannot map " + file.path();
-        fileSigned = ed25519Verifies(key, signature.signature, mapped.data(), mapped.size());
-    }
-    if (!fileSigned) return "the signature does not match the file";
+namespace {
 
+std::string keyIdProblem(const MinisignSignature& signature, const MinisignPublicKey& key) {
+    if (signature.keyId == key.keyId) return {};
+    return "signed with key " + minisignKeyIdText(signature.keyId) + ", not with the pinned " +
+           minisignKeyIdText(key.keyId);
+}
+
+// Why signedBytes (the digest, for a prehashed signature) and the trusted
+// comment are not signed by `signature`, naming them as `what`.
+std::string signedBytesProblem(const unsigned char* signedBytes, std::size_t length,
+                               const MinisignSignature& signature, const MinisignPublicKey& key,
+                               std::string_view what) {
+    if (!ed25519Verifies(key, signature.signature, signedBytes, length)) {
+        return "the signature does not match " + std::string(what);
+    }
     std::vector<unsigned char> global(signature.signature.begin(), signature.signature.end());
     global.insert(global.end(), signature.trustedComment.begin(), signature.trustedComment.end());
     if (!ed25519Verifies(key, signature.globalSignature, global.data(), global.size())) {
         return "the trusted comment is not signed";
     }
     return {};
+}
+
+}  // namespace
+
+std::string verifyMinisignSignature(const platform::ReadOnlyFile& file,
+                                    const MinisignSignature& signature,
+                                    const MinisignPublicKey& key, const std::atomic<bool>* stop) {
+    if (std::string problem = keyIdProblem(signature, key); !problem.empty()) return problem;
+    if (signature.prehashed) {
+        EvpHasher hasher(EVP_blake2b512());
+        std::string error;
+        const std::optional<std::vector<unsigned char>> digest =
+            fileDigest(file, hasher, stop, error);
+        if (!digest) return error;
+        return signedBytesProblem(digest->data(), digest->size(), signature, key, "the file");
+    }
+    const MappedFile mapped(file);
+    if (mapped.data() == nullptr) return "cannot map " + file.path();
+    return signedBytesProblem(mapped.data(), mapped.size(), signature, key, "the file");
+}
+
+std::string verifyMinisignMessage(std::string_view message, const MinisignSignature& signature,
+                                  const MinisignPublicKey& key, std::string_view what) {
+    if (std::string problem = keyIdProblem(signature, key); !problem.empty()) return problem;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(message.data());
+    if (!signature.prehashed) {
+        return signedBytesProblem(bytes, message.size(), signature, key, what);
+    }
+    EvpHasher hasher(EVP_blake2b512());
+    hasher.update(bytes, message.size());
+    const std::vector<unsigned char> digest = hasher.finish();
+    return signedBytesProblem(digest.data(), digest.size(), signature, key, what);
 }

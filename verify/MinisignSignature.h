@@ -47,3 +47,8 @@ std::string minisignKeyIdText(const std::array<unsigned char, 8>& keyId);
 std::string verifyMinisignSignature(const platform::ReadOnlyFile& file,
                                     const MinisignSignature& signature,
                                     const MinisignPublicKey& key, const std::atomic<bool>* stop);
+
+// Empty when `signature` is by `key` and signs message and its trusted
+// comment; otherwise why not, naming the message as `what`.
+std::string verifyMinisignMessage(std::string_view message, const MinisignSignature& signature,
+                                  const MinisignPublicKey& key, std::string_view what);

@@ -25,6 +25,7 @@
 #include "support/Minisign.h"
 #include "support/TestServers.h"
 #include "support/WaitFor.h"
+#include "tools/stamp/PayloadBlock.h"
 
 namespace {
 
@@ -228,6 +229,65 @@ TEST_F(SetupEndToEnd, StampedValuesCannotAddSwitchesToTheInstaller) {
                                "NUL character\n"),
               std::string::npos)
         << dropped.err;
+}
+
+// A stub built with a stamp key believes only a block that key signed, and
+// runs any other copy as an unstamped one, saying why. Blocks are signed by
+// the minisign tool itself, so that the stub is held to minisign's format.
+TEST_F(SetupEndToEnd, StampKeyBelievesOnlyBlocksItSigned) {
+    const testsupport::MinisignKey stampKey;
+    const testsupport::MinisignKey otherKey;
+    const auto signedBlock = [&](const StampSettings& settings,
+                                 const testsupport::MinisignKey& key) {
+        return makeSignedPayloadBlock(settings, [&](std::string_view bytes) {
+            return key.sign(machine.sandbox().writeFile("signed-bytes", std::string(bytes)));
+        });
+    };
+    const StampSettings settings{{"vid", "7"}, {"ap", "x y"}};
+    const Args stamped{"/vid=7", "/ap=x y"};
+    const std::string intact = signedBlock(settings, stampKey);
+    std::string changed = intact;
+    changed.replace(changed.find("vid=7"), 5, "vid=8");
+    const std::string appended = intact.substr(0, intact.size() - 2) + "partnerId=6;\0\0"s;
+
+    const struct {
+        const char* name;
+        std::string block;
+        Args expected;
+        std::string why;  // empty: believed
+    } cases[] = {
+        {"signed by the stamp key", intact, stamped, ""},
+        {"a value changed after signing", changed, {}, "the signature does not match"},
+        {"unsigned", makePayloadBlock(settings), {}, "the settings block is not signed"},
+        {"signed by another key", signedBlock(settings, otherKey), {}, "signed with key"},
+        {"a setting appended after the signature", appended, {}, "a setting follows"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        forgetInstallerRuns();
+        const std::string stub = machine.stampedStub({});
+        std::ofstream(stub, std::ios::binary | std::ios::app) << c.block;
+        auto env = environment(serveInstaller());
+        env["WEBSETUP_E2E_STAMP_KEY"] = stampKey.publicKey();
+        const auto result = machine.run(stub, env);
+        EXPECT_EQ(result.exitCode, kExitStarted) << result.err;
+        EXPECT_EQ(machine.installerRuns(), std::vector<Args>{c.expected}) << result.err;
+        if (c.why.empty()) {
+            EXPECT_EQ(result.err.find("not believed"), std::string::npos) << result.err;
+            continue;
+        }
+        const std::string cause = "the stamped settings are not believed: " + c.why;
+        EXPECT_NE(result.err.find(cause), std::string::npos) << result.err;
+        EXPECT_NE(testsupport::readFile(machine.privateFolder() + "/websetup.log").find(cause),
+                  std::string::npos);
+    }
+
+    // Without a stamp key the signature item is taken out all the same.
+    forgetInstallerRuns();
+    const std::string stub = machine.stampedStub({});
+    std::ofstream(stub, std::ios::binary | std::ios::app) << intact;
+    const auto result = machine.run(stub, environment(serveInstaller()));
+    EXPECT_EQ(machine.installerRuns(), std::vector<Args>{stamped}) << result.err;
 }
 
 TEST_F(SetupEndToEnd, EachFailureShowsItsBoxAndStartsNothing) {

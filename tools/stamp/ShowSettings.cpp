@@ -4,9 +4,11 @@
 
 #include "app/PayloadInfo.h"
 #include "app/SettingValue.h"
+#include "app/StampedBlock.h"
 #include "text/TextConversion.h"
 #include "tools/stamp/PayloadBlock.h"
 #include "tools/stamp/StampFile.h"
+#include "verify/StampSignature.h"
 
 namespace {
 
@@ -45,21 +47,51 @@ std::string visibleValue(const std::string& value) {
     return shown + "\"";
 }
 
+std::string signatureLine(const StampedBlock& block, const std::string& stampKey) {
+    const bool signedBlock = block.signature || !block.signatureItemProblem.empty();
+    std::string line = "not signed";
+    if (block.signature) {
+        const StampSignatureCheck check =
+            checkStampSignature(block.signedBytes, *block.signature, stampKey);
+        line = check.keyId.empty()
+                   ? "signed, but " + check.problem
+                   : "signed by key " + check.keyId +
+                         " (trusted comment: " + visibleValue(check.trustedComment) + ")";
+    } else if (signedBlock) {
+        line = "signed, but " + block.signatureItemProblem;
+    }
+    if (stampKey.empty()) {
+        return signedBlock ? line + "; give --stamp-key to check the signature\n" : std::string();
+    }
+    const std::string refusal = stampRefusal(
+        block, [&stampKey](std::string_view signedBytes, const std::string& signature) {
+            return checkStampSignature(signedBytes, signature, stampKey).problem;
+        });
+    if (refusal.empty()) {
+        return signedBlock ? line + "; the signature holds for the stamp key\n" : std::string();
+    }
+    return line + "; a stub built with this stamp key does not believe it (" + refusal +
+           ") and runs as an unstamped copy\n";
+}
+
 }  // namespace
 
-std::string describeSettings(const std::string& path) {
+std::string describeSettings(const std::string& path, const std::string& stampKey) {
     // The stub's own reader turns every failure into an empty map; open the
     // file here first so that a missing or unreadable file says why.
     requireReadable(path);
     const auto window = readPayloadWindow(path);
     if (!window) throw StampIoError("cannot read '" + path + "'");
-    const PayloadInfo payload = parsePayloadInfo(*window);
-    if (payload.empty()) {
-        return path + (findStampedBlock(*window) ? " carries an empty settings block\n"
-                                                 : " carries no settings block\n");
+    const StampedBlock block = parseStampedBlock(*window);
+    const std::string signature = signatureLine(block, stampKey);
+    if (block.settings.empty()) {
+        return path +
+               (findStampedBlock(*window) ? " carries an empty settings block\n"
+                                          : " carries no settings block\n") +
+               signature;
     }
     std::string text;
-    for (const auto& [key, value] : payload) {
+    for (const auto& [key, value] : block.settings) {
         text.append(wideToUtf8(utf8ToWide(key)));
         if (const auto problem = storedValueProblem(value)) {
             text.append(" is dropped by the stub: ").append(*problem).append("\n");
@@ -67,5 +99,5 @@ std::string describeSettings(const std::string& path) {
         }
         text.append("=").append(visibleValue(wideToUtf8(decodeSettingValue(value)))).append("\n");
     }
-    return text;
+    return text + signature;
 }

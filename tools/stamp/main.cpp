@@ -9,6 +9,7 @@
 #include "tools/stamp/PayloadBlock.h"
 #include "tools/stamp/ShowSettings.h"
 #include "tools/stamp/StampFile.h"
+#include "verify/MinisignSignature.h"
 #include "websetup/BuildConfig.h"
 
 namespace {
@@ -22,7 +23,7 @@ constexpr int kUnsuitableStub = 65;
 
 constexpr const char kUsage[] =
     "usage: websetup-stamp STUB -o OUT [key=value ...]\n"
-    "       websetup-stamp --show FILE\n"
+    "       websetup-stamp --show FILE [--stamp-key KEY]\n"
     "       websetup-stamp --help | --version\n"
     "\n"
     "The first form writes OUT, a copy of STUB with a settings block at its end.\n"
@@ -39,6 +40,9 @@ constexpr const char kUsage[] =
     "shown between quotes with \\\", \\\\, \\t, \\n, \\r and \\xHH escapes.\n"
     "A setting the stub drops (a value that decodes to a NUL character, which a\n"
     "block stamped by other means may hold) is shown as dropped, with the reason.\n"
+    "A signed block gets a last line naming the signer's key id; with\n"
+    "--stamp-key KEY (a minisign public key line) it also says whether a stub\n"
+    "built with that stamp key believes the block.\n"
     "\n"
     "Exit status: 0 done; 1 a file could not be read or written; 64 bad usage,\n"
     "or a refused key or value; 65 a signed STUB whose certificate table cannot\n"
@@ -65,8 +69,18 @@ int run(const std::vector<std::string>& arguments) {
         return kDone;
     }
     if (!arguments.empty() && arguments[0] == "--show") {
-        if (arguments.size() != 2) return badUsage("--show takes exactly one FILE");
-        std::cout << describeSettings(arguments[1]);
+        if (arguments.size() == 2) {
+            std::cout << describeSettings(arguments[1], "");
+            return kDone;
+        }
+        if (arguments.size() != 4 || arguments[2] != "--stamp-key") {
+            return badUsage("--show takes one FILE and optionally --stamp-key KEY");
+        }
+        if (!parseMinisignPublicKey(arguments[3])) {
+            return badUsage("--stamp-key needs a minisign public key, got \"" + arguments[3] +
+                            "\"");
+        }
+        std::cout << describeSettings(arguments[1], arguments[3]);
         return kDone;
     }
 
@@ -95,7 +109,7 @@ int run(const std::vector<std::string>& arguments) {
     if (stub.empty()) return badUsage("no STUB given");
     if (out.empty()) return badUsage("no output file given (-o OUT)");
     try {
-        stampFile(stub, out, settings);
+        stampFile(stub, out, makePayloadBlock(settings));
     } catch (const UnsuitableCertificateTable& problem) {
         std::cerr << "websetup-stamp: refused '" << stub << "': " << problem.what()
                   << "; nothing written\n";
