@@ -43,3 +43,20 @@ std::optional<std::vector<unsigned char>> decodeBase64(std::string_view text) {
     if ((bits & ((1u << held) - 1)) != 0) return std::nullopt;
     return bytes;
 }
+
+std::string encodeBase64(const unsigned char* data, std::size_t size) {
+    static constexpr char kAlphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string text;
+    text.reserve((size + 2) / 3 * 4);
+    for (std::size_t i = 0; i < size; i += 3) {
+        const std::size_t count = size - i < 3 ? size - i : 3;
+        std::uint32_t bits = static_cast<std::uint32_t>(data[i]) << 16;
+        if (count > 1) bits |= static_cast<std::uint32_t>(data[i + 1]) << 8;
+        if (count > 2) bits |= data[i + 2];
+        for (std::size_t sextetIndex = 0; sextetIndex < 4; ++sextetIndex) {
+            text += sextetIndex <= count ? kAlphabet[(bits >> (18 - 6 * sextetIndex)) & 0x3F] : '=';
+        }
+    }
+    return text;
+}

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -10,3 +12,6 @@
 // Digests and signatures are compared byte for byte afterwards, so a lenient
 // reading that dropped stray characters would only hide a damaged value.
 std::optional<std::vector<unsigned char>> decodeBase64(std::string_view text);
+
+// The padded standard form, as minisign and Repr-Digest values write it.
+std::string encodeBase64(const unsigned char* data, std::size_t size);

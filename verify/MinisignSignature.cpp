@@ -11,31 +11,14 @@
 
 #include "verify/Base64.h"
 #include "verify/EvpHasher.h"
+#include "verify/EvpPointers.h"
 #include "verify/FileDigest.h"
+#include "verify/TextLines.h"
 
 namespace {
 
 constexpr std::string_view kUntrustedPrefix = "untrusted comment: ";
 constexpr std::string_view kTrustedPrefix = "trusted comment: ";
-
-// The text's lines without their line ends (LF or CRLF); a last line end is
-// optional.
-std::vector<std::string_view> linesOf(std::string_view text) {
-    std::vector<std::string_view> lines;
-    while (!text.empty()) {
-        const std::size_t end = text.find('\n');
-        std::string_view line = text.substr(0, end);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        lines.push_back(line);
-        if (end == std::string_view::npos) break;
-        text.remove_prefix(end + 1);
-    }
-    return lines;
-}
-
-bool startsWith(std::string_view text, std::string_view prefix) {
-    return text.substr(0, prefix.size()) == prefix;
-}
 
 template <std::size_t N>
 void copyInto(std::array<unsigned char, N>& target, const std::vector<unsigned char>& bytes,
@@ -43,18 +26,11 @@ void copyInto(std::array<unsigned char, N>& target, const std::vector<unsigned c
     std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(from), N, target.begin());
 }
 
-struct PublicKeyDeleter {
-    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-struct ContextDeleter {
-    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
-
 bool ed25519Verifies(const MinisignPublicKey& key, const std::array<unsigned char, 64>& signature,
                      const unsigned char* message, std::size_t length) {
-    const std::unique_ptr<EVP_PKEY, PublicKeyDeleter> publicKey(
+    const EvpKey publicKey(
         EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, key.key.data(), key.key.size()));
-    const std::unique_ptr<EVP_MD_CTX, ContextDeleter> context(EVP_MD_CTX_new());
+    const EvpDigestContext context(EVP_MD_CTX_new());
     if (!publicKey || !context ||
         EVP_DigestVerifyInit(context.get(), nullptr, nullptr, nullptr, publicKey.get()) != 1) {
         return false;
