@@ -11,10 +11,7 @@ StubSettings readStampedSettings(const SetupConfig& config, const std::string& e
     const StampedBlock block = parseStampedBlock(window.value_or(std::string()));
     if (config.stampKey.empty()) return StubSettings::read(config.productKey, block.settings);
 
-    const std::string refusal =
-        stampRefusal(block, [&config](std::string_view signedBytes, const std::string& signature) {
-            return checkStampSignature(signedBytes, signature, config.stampKey).problem;
-        });
+    const std::string refusal = stampRefusal(block, stampSignatureProblem(config.stampKey));
     StubSettings settings =
         StubSettings::read(config.productKey, refusal.empty() ? block.settings : PayloadInfo());
     if (!refusal.empty()) {

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 // The signature of a signed settings block (app/StampedBlock.h), checked
 // against the stamp key a build fixes.
@@ -20,3 +22,13 @@ struct StampSignatureCheck {
 StampSignatureCheck checkStampSignature(std::string_view signedBytes,
                                         const std::string& signatureText,
                                         const std::string& stampKey);
+
+// The problem checkStampSignature finds under stampKey, as the check that
+// stampRefusal (app/StampedBlock.h) takes.
+inline std::function<std::string(std::string_view signedBytes, const std::string& signatureText)>
+stampSignatureProblem(std::string stampKey) {
+    return [stampKey = std::move(stampKey)](std::string_view signedBytes,
+                                            const std::string& signatureText) {
+        return checkStampSignature(signedBytes, signatureText, stampKey).problem;
+    };
+}

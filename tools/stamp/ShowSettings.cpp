@@ -63,10 +63,7 @@ std::string signatureLine(const StampedBlock& block, const std::string& stampKey
     if (stampKey.empty()) {
         return signedBlock ? line + "; give --stamp-key to check the signature\n" : std::string();
     }
-    const std::string refusal = stampRefusal(
-        block, [&stampKey](std::string_view signedBytes, const std::string& signature) {
-            return checkStampSignature(signedBytes, signature, stampKey).problem;
-        });
+    const std::string refusal = stampRefusal(block, stampSignatureProblem(stampKey));
     if (refusal.empty()) {
         return signedBlock ? line + "; the signature holds for the stamp key\n" : std::string();
     }
