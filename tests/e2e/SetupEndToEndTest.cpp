@@ -243,33 +243,66 @@ TEST_F(SetupEndToEnd, StampKeyBelievesOnlyBlocksItSigned) {
             return key.sign(machine.sandbox().writeFile("signed-bytes", std::string(bytes)));
         });
     };
+    const auto stubWithBlock = [&](const std::string& block) {
+        const std::string stub = machine.stampedStub({});
+        std::ofstream(stub, std::ios::binary | std::ios::app) << block;
+        return stub;
+    };
+    const auto restamped = [&](std::vector<std::string> arguments) {
+        const std::string stub =
+            machine.sandbox().file("restamped-" + std::to_string(arguments.size()));
+        arguments.insert(arguments.begin(), STAMP_TOOL_PATH);
+        arguments.insert(arguments.end() - 1, {"-o", stub});
+        const auto result = testsupport::runProcess(arguments);
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        return stub;
+    };
     const StampSettings settings{{"vid", "7"}, {"ap", "x y"}};
     const Args stamped{"/vid=7", "/ap=x y"};
     const std::string intact = signedBlock(settings, stampKey);
     std::string changed = intact;
     changed.replace(changed.find("vid=7"), 5, "vid=8");
     const std::string appended = intact.substr(0, intact.size() - 2) + "partnerId=6;\0\0"s;
+    const std::string signedStub = stubWithBlock(intact);
 
     const struct {
         const char* name;
-        std::string block;
+        std::string stub;
         Args expected;
         std::string why;  // empty: believed
     } cases[] = {
-        {"signed by the stamp key", intact, stamped, ""},
-        {"a value changed after signing", changed, {}, "the signature does not match"},
-        {"unsigned", makePayloadBlock(settings), {}, "the settings block is not signed"},
-        {"signed by another key", signedBlock(settings, otherKey), {}, "signed with key"},
-        {"a setting appended after the signature", appended, {}, "a setting follows"},
+        {"signed by the stamp key", signedStub, stamped, ""},
+        {"a value changed after signing",
+         stubWithBlock(changed),
+         {},
+         "the signature does not match"},
+        {"unsigned",
+         stubWithBlock(makePayloadBlock(settings)),
+         {},
+         "the settings block is not signed"},
+        {"signed by another key",
+         stubWithBlock(signedBlock(settings, otherKey)),
+         {},
+         "signed with key"},
+        {"a setting appended after the signature",
+         stubWithBlock(appended),
+         {},
+         "a setting follows"},
+        {"restamped signed",
+         restamped({"--sign-key", stampKey.secretKeyFile(), signedStub, "partnerId=5"}),
+         {"/partnerId=5"},
+         ""},
+        {"restamped unsigned",
+         restamped({signedStub, "partnerId=4"}),
+         {},
+         "the settings block is not signed"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         forgetInstallerRuns();
-        const std::string stub = machine.stampedStub({});
-        std::ofstream(stub, std::ios::binary | std::ios::app) << c.block;
         auto env = environment(serveInstaller());
         env["WEBSETUP_E2E_STAMP_KEY"] = stampKey.publicKey();
-        const auto result = machine.run(stub, env);
+        const auto result = machine.run(c.stub, env);
         EXPECT_EQ(result.exitCode, kExitStarted) << result.err;
         EXPECT_EQ(machine.installerRuns(), std::vector<Args>{c.expected}) << result.err;
         if (c.why.empty()) {
@@ -284,9 +317,7 @@ TEST_F(SetupEndToEnd, StampKeyBelievesOnlyBlocksItSigned) {
 
     // Without a stamp key the signature item is taken out all the same.
     forgetInstallerRuns();
-    const std::string stub = machine.stampedStub({});
-    std::ofstream(stub, std::ios::binary | std::ios::app) << intact;
-    const auto result = machine.run(stub, environment(serveInstaller()));
+    const auto result = machine.run(signedStub, environment(serveInstaller()));
     EXPECT_EQ(machine.installerRuns(), std::vector<Args>{stamped}) << result.err;
 }
 
