@@ -24,7 +24,7 @@ toolchain="$root/cmake/mingw-$arch.cmake"
 jobs=$(nproc)
 
 build_packages=("g++-mingw-w64-${arch//_/-}-posix" "binutils-mingw-w64-${arch//_/-}" bison dpkg-dev
-    cmake ninja-build libboost-dev googletest xz-utils)
+    cmake ninja-build libboost-dev googletest xz-utils autoconf automake libtool)
 
 
 # apt-get source needs source entries; add them for the Debian archives the
@@ -143,10 +143,11 @@ build_sodium() {
     local work="$deps/scratch/libsodium-$arch-$version"
     rm -rf "$work" "$prefix"
     mkdir -p "$work"
-    (cd "$work" && "$source/configure" --host="$triple" --prefix="$prefix" \
-        --enable-minimal --disable-shared --enable-static --disable-pie \
-        CC="$triple-gcc-posix" >"$work.log" 2>&1 &&
-        make -j"$jobs" install >>"$work.log" 2>&1) || {
+    # Debian's source carries no generated configure script.
+    (cd "$work" && { [ -x "$source/configure" ] || (cd "$source" && autoreconf -fi); } &&
+        "$source/configure" --host="$triple" --prefix="$prefix" --enable-minimal \
+            --disable-shared --enable-static --disable-pie CC="$triple-gcc-posix" &&
+        make -j"$jobs" install) >"$work.log" 2>&1 || {
         tail -n 40 "$work.log" >&2
         exit 1
     }
@@ -227,7 +228,6 @@ ln -sfn /usr/include/boost "$headers/boost"
 cat >"$prefixes/deps.cmake" <<EOF
 # Written by scripts/win32-deps.sh: the Windows build's libraries.
 set(CMAKE_FIND_ROOT_PATH "$curl_prefix;$boost_prefix;$sodium_prefix;$headers" CACHE STRING "" FORCE)
-set(WEBSETUP_SODIUM_PREFIX "$sodium_prefix" CACHE PATH "" FORCE)
 set(CURL_DIR "$curl_prefix/lib/cmake/CURL" CACHE PATH "" FORCE)
 set(Boost_NO_BOOST_CMAKE ON CACHE BOOL "" FORCE)
 set(Boost_NO_SYSTEM_PATHS ON CACHE BOOL "" FORCE)
