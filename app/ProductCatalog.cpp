@@ -6,40 +6,13 @@
 
 namespace {
 
+// The rows come from the catalogue file the build was configured with.
 constexpr ProductCatalog kCatalog{{
-    {1, "pixelorb", L"PixelOrb", L"pixel_orb", "https://downloads.pixelorb.example",
-     "/app/download", "https://www.pixelorb.example/download"},
-    {2, "vorabrowser", L"Vora Browser", L"vora_browser", "https://downloads.vorabrowser.example",
-     "/distr/browser", "https://www.vorabrowser.example/download"},
-    {3, "reelbox", L"Reel Box", L"reel_box", "https://downloads.reelbox.example", "/download_distr",
-     "https://www.reelbox.example/download"},
-    {4, "modfixer", L"MOD Fixer", L"mod_fixer", "https://downloads.modfixer.example",
-     "/program/download.html", "https://www.modfixer.example/download"},
-    {5, "wrnkit", L"WrenKit", L"wren_kit", "https://downloads.wrenkit.example", "/app/download",
-     "https://www.wrenkit.example/download"},
-    {6, "docscope", L"DocScope", L"doc_scope", "https://downloads.docscope.example",
-     "/static/distr/doc_scope_setup.exe", "https://www.docscope.example/download"},
-    {7, "glyphsafe", L"GlyphSafe", L"glyph_safe", "https://downloads.glyphsafe.example",
-     "/programs/glyph_safe/download/windows", "https://www.glyphsafe.example/download"},
-    {8, "typeyard", L"TypeYard", L"type_yard", "https://downloads.typeyard.example",
-     "/programs/type_yard/download/windows", "https://www.typeyard.example/download"},
-    {9, "paperturnix", L"Paper Turnix", L"paper_turnix", "https://downloads.paperturnix.example",
-     "/static/distr/paper_turnix_setup.exe", "https://www.paperturnix.example/download"},
-    {10, "clipfetch", L"ClipFetch", L"clip_fetch", "https://downloads.clipfetch.example",
-     "/download/pure", "https://www.clipfetch.example/download"},
-    {11, "soundturnix", L"Sound Turnix", L"sound_turnix", "https://downloads.soundturnix.example",
-     "/static/distr/sound_turnix_setup.exe", "https://www.soundturnix.example/download"},
-    {12, "orbitbrowser", L"Orbit Browser", L"orbit_browser",
-     "https://downloads.orbitbrowser.example", "/static/distr/orbit_browser_setup.exe",
-     "https://www.orbitbrowser.example/download"},
-    {13, "vaulto", L"Vault-O", L"vault_o", "https://downloads.vaulto.example",
-     "/static/distr/vault_o_setup.exe", "https://www.vaulto.example/download"},
-    {14, "mira", L"Mira", L"mira", "https://downloads.mira.example", "/static/distr/mira_setup.exe",
-     "https://www.mira.example/download"},
-    {15, "cubestart", L"CubeStart", L"cubestart", "https://downloads.cubestart.example",
-     "/download/cubestart_setup.exe", "https://www.cubestart.example/download"},
+#include "websetup/ProductCatalogueRows.inc"
 }};
 
+// The catalogue file numbers its rows 1 to N in order (checked when the build
+// is configured), so an id is its row's position.
 const ProductRow* findRow(ProductId id) {
     if (id < 1 || id > static_cast<ProductId>(kCatalog.size())) return nullptr;
     return &kCatalog[static_cast<std::size_t>(id - 1)];

@@ -5,11 +5,14 @@
 #include <string>
 #include <string_view>
 
-// The compiled-in table of every product a stub can install. One build
-// installs one of them, chosen by buildconfig::kProductKey.
+#include "websetup/ProductCatalogue.h"
 
-// Row number of the catalogue, 1 to 15; 0 means no product (a key found in no
-// row).
+// The compiled-in table of every product a stub can install, generated from
+// the catalogue file the build was configured with (WEBSETUP_CATALOGUE). One
+// build installs one of them, chosen by buildconfig::kProductKey.
+
+// Row number of the catalogue, 1 to buildconfig::kProductCount; 0 means no
+// product (a key found in no row).
 using ProductId = std::int32_t;
 
 struct ProductRow {
@@ -26,7 +29,7 @@ struct ProductRow {
     std::string_view manualPage;
 };
 
-using ProductCatalog = std::array<ProductRow, 15>;
+using ProductCatalog = std::array<ProductRow, buildconfig::kProductCount>;
 
 const ProductCatalog& productCatalog();
 
@@ -34,7 +37,7 @@ const ProductCatalog& productCatalog();
 // caller folds the case of the key first if it wants to.
 ProductId productIdFromKey(std::string_view key);
 
-// The row's columns; empty text for an id outside 1 to 15.
+// The row's columns; empty text for an id outside the table.
 std::wstring productDisplayName(ProductId id);
 std::wstring productFileStem(ProductId id);
 
@@ -44,7 +47,7 @@ std::wstring productFileStem(ProductId id);
 std::string productDownloadUrl(ProductId id);
 
 // The row's manual download page; buildconfig::kManualPageOverride replaces
-// it when set. Empty for an id outside 1 to 15.
+// it when set. Empty for an id outside the table.
 std::string productManualPage(ProductId id);
 
 // The same with the replacement host given explicitly (empty keeps the row's

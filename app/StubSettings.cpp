@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "app/SettingKeys.h"
 #include "app/SettingValue.h"
 
 StubSettings StubSettings::read(std::string productKey, PayloadInfo payload) {
@@ -19,12 +20,12 @@ StubSettings StubSettings::read(std::string productKey, PayloadInfo payload) {
             ++setting;
         }
     }
-    settings.vid = takeSetting(settings.payload, "vid");
-    settings.partnerId = takeSetting(settings.payload, "partnerId");
-    settings.contentType = takeSetting(settings.payload, "contentType");
-    settings.contentAddress = takeSetting(settings.payload, "contentAddress");
-    settings.offerUrl = takeSetting(settings.payload, "offerUrl");
-    settings.silentMode = takeSetting(settings.payload, "silentMode") == L"true";
+    settings.vid = takeSetting(settings.payload, kVidKey);
+    settings.partnerId = takeSetting(settings.payload, kPartnerIdKey);
+    settings.contentType = takeSetting(settings.payload, kContentTypeKey);
+    settings.contentAddress = takeSetting(settings.payload, kContentAddressKey);
+    settings.offerUrl = takeSetting(settings.payload, kOfferUrlKey);
+    settings.silentMode = takeSetting(settings.payload, kSilentModeKey) == L"true";
     settings.productKey = std::move(productKey);
     boost::algorithm::to_lower(settings.productKey, std::locale::classic());
     settings.productId = productIdFromKey(settings.productKey);

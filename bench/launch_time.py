@@ -35,7 +35,9 @@ import make_data  # noqa: E402
 import servers as servers_mod  # noqa: E402
 
 MIB = 1024 * 1024
-STUB_TARGET = "wrenkit-setup"
+STUB_TARGET = "websetup-stub"
+# The file the default catalogue names the product's stub.
+STUB_FILE = "wrenkit-setup"
 # The catalogue's path of the product's installer; the build's download host
 # replaces only scheme and host.
 INSTALLER_PATH = "/app/download"
@@ -66,9 +68,9 @@ def build_stub(work, port, ca_path, public_key):
                 os.path.join(work, "cmake-configure.log"))
     run_checked(["cmake", "--build", build, "--target", STUB_TARGET, "websetup-stamp"],
                 os.path.join(work, "cmake-build.log"))
-    stub = os.path.join(work, STUB_TARGET)
+    stub = os.path.join(work, STUB_FILE)
     run_checked([os.path.join(build, "tools", "stamp", "websetup-stamp"),
-                 os.path.join(build, "app", STUB_TARGET), "-o", stub] + SETTINGS,
+                 os.path.join(build, "app", STUB_FILE), "-o", stub] + SETTINGS,
                 os.path.join(work, "stamp.log"))
     return stub
 

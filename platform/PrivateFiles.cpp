@@ -82,10 +82,14 @@ std::optional<std::string> earlierFallback(const std::string& tempRoot,
 
 }  // namespace
 
+std::string usualPrivateFolder(const std::string& tempRoot) {
+    return tempRoot + "/websetup-" + std::to_string(::geteuid());
+}
+
 PrivateFolder privateTempFolder(const std::string& tempRoot) {
     const uid_t user = ::geteuid();
-    const std::string usualName = "websetup-" + std::to_string(user);
-    const std::string usual = tempRoot + "/" + usualName;
+    const std::string usual = usualPrivateFolder(tempRoot);
+    const std::string usualName = usual.substr(tempRoot.size() + 1);
     const std::string reason = ::mkdir(usual.c_str(), S_IRWXU) != 0 && errno != EEXIST
                                    ? errnoText("cannot create " + usual, errno)
                                    : unusableBecause(usual, user);

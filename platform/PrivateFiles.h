@@ -30,6 +30,11 @@ struct PrivateFolder {
 // owner are refused. Any thread.
 PrivateFolder privateTempFolder(const std::string& tempRoot);
 
+// The per-user folder privateTempFolder uses when it can, named without
+// touching the disk (the stub's --help names it). Throws std::runtime_error
+// when the user cannot be named (Windows).
+std::string usualPrivateFolder(const std::string& tempRoot);
+
 // Every file of the private folder (the download record, the installer) is
 // opened for writing only after this: a symbolic link at path, or a file with
 // more than one link (its other names may be anywhere), is removed - the

@@ -1,12 +1,13 @@
 #include "setup/InstallerParameters.h"
 
+#include "app/SettingKeys.h"
 #include "app/SettingValue.h"
 #include "setup/CommandLineQuoting.h"
 #include "text/TextConversion.h"
 
 std::optional<std::wstring> installerParameters(const StubSettings& settings) {
     if (settings.productId == kVaultOProductId) {
-        const auto found = settings.payload.find("PidVaulto");
+        const auto found = settings.payload.find(kVaultOCampaignKey);
         const std::wstring campaign =
             found == settings.payload.end() ? std::wstring() : decodeSettingValue(found->second);
         if (campaign.empty()) return std::nullopt;

@@ -39,9 +39,6 @@ constexpr const wchar_t kWebContentType[] = L"10";
 constexpr const wchar_t kWebContentPrefix[] = L"-turl ";
 constexpr int kProxyAuthenticationRequired = 407;
 
-// The short log's name in the private folder.
-constexpr wchar_t kShortLogName[] = L"websetup.log";
-
 std::string secondsSince(std::chrono::steady_clock::time_point start) {
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
     return (boost::format("%.1f") % elapsed.count()).str();
@@ -115,6 +112,10 @@ std::string describeAnswer(const InstallerSource& source, int status, std::int64
 
 }  // namespace
 
+std::string shortLogPath(const std::string& privateFolder) {
+    return wideToUtf8(utf8ToWide(privateFolder) + platform::kPathSeparator + L"websetup.log");
+}
+
 SetupConfig SetupConfig::fromBuild() {
     SetupConfig config;
     config.productKey = buildconfig::kProductKey;
@@ -148,8 +149,7 @@ void SetupFlow::openRunLog() {
         DownloaderLog::failure(m_privateFolder->fallbackReason + "; working in " +
                                m_privateFolder->path);
     }
-    (void)DownloaderLog::openShortLog(
-        wideToUtf8(utf8ToWide(m_privateFolder->path) + platform::kPathSeparator + kShortLogName));
+    (void)DownloaderLog::openShortLog(shortLogPath(m_privateFolder->path));
     DownloaderLog::step(std::string("start: websetup ") + buildconfig::kVersion + ", product " +
                         m_config.productKey + ", " +
                         (m_config.pinnedPublisher.empty()

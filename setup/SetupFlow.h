@@ -38,6 +38,9 @@ struct SetupConfig {
     static SetupConfig fromBuild();
 };
 
+// The short log's path in the private folder (UTF-8).
+std::string shortLogPath(const std::string& privateFolder);
+
 // Defined by each executable: the configuration its setup flow runs with.
 SetupConfig stubSetupConfig();
 

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fstream>
 #include <optional>
+#include <system_error>
 #include <vector>
 
 #include "verify/Base64.h"
@@ -134,11 +135,13 @@ std::optional<std::array<unsigned char, 32>> publicKeyOfSeed(const unsigned char
 
 std::string readSmallFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error(path + ": cannot open: " + std::strerror(errno));
+    if (!in)
+        throw std::runtime_error(path + ": cannot open: " + std::generic_category().message(errno));
     std::string text;
     text.resize(kMaxFileBytes + 1);
     in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    if (in.bad()) throw std::runtime_error(path + ": cannot read: " + std::strerror(errno));
+    if (in.bad())
+        throw std::runtime_error(path + ": cannot read: " + std::generic_category().message(errno));
     text.resize(static_cast<std::size_t>(in.gcount()));
     return text;
 }
@@ -229,7 +232,7 @@ std::string minisignSecretKeyText(const MinisignSecretKey& key, const std::strin
     appendLittleEndian(bytes, encrypted ? kNewKeyMemLimit : 0);
 
     KeyBlock block{};
-    auto out = std::copy(key.keyId.begin(), key.keyId.end(), block.begin());
+    auto* out = std::copy(key.keyId.begin(), key.keyId.end(), block.begin());
     out = std::copy(key.seed.begin(), key.seed.end(), out);
     out = std::copy(key.publicKey.begin(), key.publicKey.end(), out);
     // Written for an unencrypted key too: it costs nothing, minisign does not

@@ -35,6 +35,26 @@ std::optional<MinisignPublicKey> parseMinisignPublicKey(std::string_view text) {
     return key;
 }
 
+std::optional<std::vector<MinisignPublicKey>> parseMinisignPublicKeys(std::string_view text) {
+    if (const std::optional<MinisignPublicKey> key = parseMinisignPublicKey(text)) {
+        return std::vector<MinisignPublicKey>{*key};
+    }
+    std::vector<MinisignPublicKey> keys;
+    for (;;) {
+        const std::size_t comma = text.find(',');
+        std::string_view item = text.substr(0, comma);
+        const std::size_t first = item.find_first_not_of(" \t");
+        item = first == std::string_view::npos
+                   ? std::string_view()
+                   : item.substr(first, item.find_last_not_of(" \t") + 1 - first);
+        const std::optional<MinisignPublicKey> key = parseMinisignPublicKey(item);
+        if (!key) return std::nullopt;
+        keys.push_back(*key);
+        if (comma == std::string_view::npos) return keys;
+        text.remove_prefix(comma + 1);
+    }
+}
+
 std::optional<MinisignSignature> parseMinisignSignature(std::string_view text, std::string& error) {
     const std::vector<std::string_view> lines = linesOf(text);
     if (lines.size() != 4 || !startsWith(lines[0], kUntrustedPrefix) ||

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/ReadOnlyFile.h"
 
@@ -22,6 +23,12 @@ struct MinisignPublicKey {
 // text may also be a whole public-key file (an "untrusted comment:" line,
 // then the key). Nothing for anything else.
 std::optional<MinisignPublicKey> parseMinisignPublicKey(std::string_view text);
+
+// A comma-separated list of such keys, blanks around the commas allowed, as
+// a build pins the keys of a publisher in the middle of a key rotation; a
+// single key may also be a whole public-key file. Nothing when the list is
+// empty or any of its items is not a key.
+std::optional<std::vector<MinisignPublicKey>> parseMinisignPublicKeys(std::string_view text);
 
 struct MinisignSignature {
     // "ED": the file's BLAKE2b-512 digest is signed (minisign's default);

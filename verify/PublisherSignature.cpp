@@ -2,7 +2,9 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <optional>
+#include <vector>
 
 #include "net/SingleRequest.h"
 #include "verify/BoundedTextSink.h"
@@ -12,6 +14,15 @@
 namespace {
 
 PublisherCheck refused(std::string detail) { return {false, false, std::move(detail)}; }
+
+std::string keyIdsText(const std::vector<MinisignPublicKey>& keys) {
+    std::string text;
+    for (const MinisignPublicKey& key : keys) {
+        if (!text.empty()) text += ", ";
+        text += minisignKeyIdText(key.keyId);
+    }
+    return text;
+}
 
 }  // namespace
 
@@ -51,14 +62,24 @@ PublisherCheck checkPublisherSignature(const platform::ReadOnlyFile& installer,
                                        const std::string& pinnedPublisher,
                                        const PublishedSignature& published,
                                        const std::atomic<bool>& stop) {
-    const std::optional<MinisignPublicKey> key = parseMinisignPublicKey(pinnedPublisher);
+    const std::optional<std::vector<MinisignPublicKey>> keys =
+        parseMinisignPublicKeys(pinnedPublisher);
     // A build whose pin cannot be read trusts nobody rather than everybody.
-    if (!key) return refused("the pinned publisher key is not a minisign public key");
+    if (!keys) return refused("the pinned publisher key is not a minisign public key");
     if (!published.available) return refused(published.detail);
     std::string error;
     const std::optional<MinisignSignature> signature =
         parseMinisignSignature(published.text, error);
     if (!signature) return refused(error);
+    // Key ids tell the pinned keys apart; the one the signature names must
+    // also have made it.
+    const auto key = std::find_if(keys->begin(), keys->end(), [&](const MinisignPublicKey& pinned) {
+        return pinned.keyId == signature->keyId;
+    });
+    if (key == keys->end()) {
+        return refused("signed with key " + minisignKeyIdText(signature->keyId) +
+                       ", not with the pinned " + keyIdsText(*keys));
+    }
     error = verifyMinisignSignature(installer, *signature, *key, &stop);
     if (error == "stopped" && stop) return {false, true, error};
     if (!error.empty()) return refused(error);
@@ -66,6 +87,8 @@ PublisherCheck checkPublisherSignature(const platform::ReadOnlyFile& installer,
 }
 
 std::string pinnedPublisherName(const std::string& pinnedPublisher) {
-    const std::optional<MinisignPublicKey> key = parseMinisignPublicKey(pinnedPublisher);
-    return key ? "key " + minisignKeyIdText(key->keyId) : "an unreadable key";
+    const std::optional<std::vector<MinisignPublicKey>> keys =
+        parseMinisignPublicKeys(pinnedPublisher);
+    if (!keys) return "an unreadable key";
+    return (keys->size() == 1 ? "key " : "keys ") + keyIdsText(*keys);
 }

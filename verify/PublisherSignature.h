@@ -54,7 +54,9 @@ PublishedSignature fetchPublishedSignature(const InstallerOrigin& origin,
 // fetchPublishedSignature fetched it. Reads the file only through its held
 // handle. The calling thread's.
 //
-// Linux: the pinned publisher is a minisign public key. Windows: the pinned
+// Linux: the pinned publisher is a minisign public key, or a comma-separated
+// list of them while the publisher rotates its key (a signature by any of
+// them is taken; its key id picks the key). Windows: the pinned
 // publisher is the subject name of the signing certificate, and the file's
 // Authenticode signature is checked with its whole chain, revocation as the
 // system is configured (authenticodeVerdict).
@@ -63,8 +65,9 @@ PublisherCheck checkPublisherSignature(const platform::ReadOnlyFile& installer,
                                        const PublishedSignature& published,
                                        const std::atomic<bool>& stop);
 
-// How the logs name the pinned publisher: "key <id>" for a minisign key
-// (Linux), the certificate's subject name (Windows).
+// How the logs name the pinned publisher: "key <id>" for a minisign key and
+// "keys <id>, <id>" for a list of them (Linux), the certificate's subject
+// name (Windows).
 std::string pinnedPublisherName(const std::string& pinnedPublisher);
 
 // A signature file is a few hundred bytes; more is not one.

@@ -88,7 +88,19 @@ HANDLE openNoFollow(const std::wstring& path, DWORD access, DWORD share, DWORD d
         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
+std::wstring usualFolderOf(const std::string& tempRoot, PSID user) {
+    std::wstring root = utf8ToWide(tempRoot);
+    while (!root.empty() && (root.back() == L'\\' || root.back() == L'/')) root.pop_back();
+    return root + L"\\websetup-" + sidText(user);
+}
+
 }  // namespace
+
+std::string usualPrivateFolder(const std::string& tempRoot) {
+    const std::vector<BYTE> userToken = tokenPart(TokenUser);
+    return wideToUtf8(
+        usualFolderOf(tempRoot, reinterpret_cast<const TOKEN_USER*>(userToken.data())->User.Sid));
+}
 
 PrivateFolder privateTempFolder(const std::string& tempRoot) {
     const std::vector<BYTE> userToken = tokenPart(TokenUser);
@@ -99,9 +111,7 @@ PrivateFolder privateTempFolder(const std::string& tempRoot) {
     const PSID defaultOwner = reinterpret_cast<const TOKEN_OWNER*>(ownerToken.data())->Owner;
     std::vector<BYTE> acl = userOnlyAcl(user);
 
-    std::wstring root = utf8ToWide(tempRoot);
-    while (!root.empty() && (root.back() == L'\\' || root.back() == L'/')) root.pop_back();
-    const std::wstring folder = root + L"\\websetup-" + sidText(user);
+    const std::wstring folder = usualFolderOf(tempRoot, user);
     const std::string folderText = wideToUtf8(folder);
 
     SECURITY_DESCRIPTOR descriptor;

@@ -92,6 +92,34 @@ std::int64_t rangeBytesServed(const TestServers& servers, long after, const std:
     return bytes;
 }
 
+// The installer arguments `websetup-stamp --show` prints for the stub, read
+// back from its one-per-line form (quoted with C-style escapes when needed).
+Args shownInstallerArguments(const std::string& stub) {
+    const auto shown = testsupport::runProcess({STAMP_TOOL_PATH, "--show", stub});
+    Args arguments;
+    std::size_t line = shown.out.find("\narguments (");
+    if (shown.exitCode != 0 || line == std::string::npos) {
+        ADD_FAILURE() << "no arguments shown: " << shown.out << shown.err;
+        return arguments;
+    }
+    line = shown.out.find('\n', line + 1) + 1;
+    for (std::size_t end; shown.out.compare(line, 2, "  ") == 0; line = end + 1) {
+        end = shown.out.find('\n', line);
+        std::string text = shown.out.substr(line + 2, end - line - 2);
+        if (text.size() < 2 || text.front() != '"') {
+            arguments.push_back(text);
+            continue;
+        }
+        std::string argument;
+        for (std::size_t i = 1; i + 1 < text.size(); ++i) {
+            if (text[i] == '\\') ++i;  // the tests' values hold no \t, \n or \x escapes
+            argument.push_back(text[i]);
+        }
+        arguments.push_back(argument);
+    }
+    return arguments;
+}
+
 class SetupEndToEnd : public ::testing::Test {
 protected:
     // Serves a fresh fake installer; returns the host setting that makes the
@@ -195,10 +223,15 @@ TEST_F(SetupEndToEnd, InstallerStartsOnceWithTheSettingsArguments) {
         SCOPED_TRACE(c.name);
         forgetInstallerRuns();
         const std::string host = serveInstaller();
-        const auto result =
-            machine.run(machine.stampedStub(c.settings), environment(host, c.productKey));
+        const std::string stub = machine.stampedStub(c.settings);
+        const auto result = machine.run(stub, environment(host, c.productKey));
         EXPECT_EQ(result.exitCode, 0) << result.err;
         EXPECT_EQ(machine.installerRuns(), std::vector<Args>{c.expected}) << result.err;
+        // What the stamp tool shows is what the installer got; it shows the
+        // arguments of its own build's product only.
+        if (std::string(c.productKey) == "wrnkit") {
+            EXPECT_EQ(shownInstallerArguments(stub), c.expected);
+        }
         const std::string stem = std::string(c.productKey) == "vaulto" ? "vault_o" : "wren_kit";
         EXPECT_EQ(testsupport::readFile(installedCopy(stem)), installer);
         EXPECT_EQ(machine.installerHashes(), std::vector<std::string>{sha256(installedCopy(stem))});
@@ -215,6 +248,7 @@ TEST_F(SetupEndToEnd, StampedValuesCannotAddSwitchesToTheInstaller) {
     EXPECT_EQ(machine.installerRuns(),
               (std::vector<Args>{{"/contentAddress=x\" /S \"y", "/ap=a\" /D=C:\\evil \"b"}}))
         << result.err;
+    EXPECT_EQ(shownInstallerArguments(stub), machine.installerRuns().at(0));
 
     // Nor cut it short: a block stamped by other means may hold a value that
     // decodes to a NUL character, which ends a C string. That setting is
@@ -229,6 +263,48 @@ TEST_F(SetupEndToEnd, StampedValuesCannotAddSwitchesToTheInstaller) {
                                "NUL character\n"),
               std::string::npos)
         << dropped.err;
+}
+
+// Asked by people who hand copies out or help their users: the answer comes
+// before anything else, so no window, no request and no file, not even the
+// short log or the private folder.
+TEST_F(SetupEndToEnd, HelpAndVersionAnswerWithoutARequestOrAFile) {
+    const std::string stub = machine.stampedStub({"partnerId=42", "fusionChannel=7"});
+    const std::string host = serveInstaller();
+    const std::string version =
+        "product: wrnkit (WrenKit)\ndownload address: " + host + "/app/download\n";
+    const struct {
+        std::vector<std::string> arguments;
+        std::vector<std::string> expectedParts;
+    } cases[] = {
+        {{"--version"}, {" (websetup) ", version}},
+        {{"ignored", "--help"},
+         {"usage: ", version, "WEBSETUP_DOWNLOADER_LOG", "TMPDIR",
+          "\n" + machine.privateFolder() + "/websetup.log\n", "\nfusionChannel=7\npartnerId=42\n",
+          "parameter text: /partnerId=42 /fusionChannel=\"7\"\n",
+          "arguments (2):\n  /partnerId=42\n  /fusionChannel=7\n",
+          "not keys the stub knows: fusionChannel\n", "\n  silentMode "}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments.back());
+        const std::uintmax_t served = servers.accessLogSize();
+        std::vector<std::string> command = machine.command(stub, environment(host));
+        command.insert(command.end(), c.arguments.begin(), c.arguments.end());
+        const auto result = testsupport::runProcess(command);
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(result.err, "");
+        for (const std::string& part : c.expectedParts) {
+            EXPECT_NE(result.out.find(part), std::string::npos) << part << "\n" << result.out;
+        }
+        EXPECT_TRUE(fs::is_empty(machine.tempFolder()));
+        EXPECT_TRUE(machine.installerRuns().empty());
+        // The probe and the size request would go to this server: once a
+        // request of ours made after the stub ended is logged, it must be
+        // the only one.
+        servers.fetch(servers.url(Endpoint::Http, "/files/1.bin?after-stub"));
+        ASSERT_EQ(servers.awaitAccessLog(served, "after-stub", 1).size(), 1u);
+        EXPECT_EQ(servers.accessLog(served).size(), 1u) << "the stub made a request";
+    }
 }
 
 // A stub built with a stamp key believes only a block that key signed, and

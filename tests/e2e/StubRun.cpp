@@ -45,9 +45,14 @@ std::string StubMachine::privateFolder() const {
 }
 
 std::string StubMachine::stampedStub(const std::vector<std::string>& settings) const {
+    return stamped(STUB_PATH, settings);
+}
+
+std::string StubMachine::stamped(const std::string& stub,
+                                 const std::vector<std::string>& settings) const {
     static int counter = 0;
     std::string out = m_sandbox.file("stub-" + std::to_string(++counter));
-    std::vector<std::string> command{STAMP_TOOL_PATH, STUB_PATH, "-o", out};
+    std::vector<std::string> command{STAMP_TOOL_PATH, stub, "-o", out};
     command.insert(command.end(), settings.begin(), settings.end());
     const auto result = testsupport::runProcess(command);
     if (result.exitCode != 0) throw std::runtime_error("stamping failed: " + result.err);

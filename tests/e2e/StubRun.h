@@ -18,6 +18,8 @@ public:
 
     // A copy of the end-to-end stub stamped with the settings.
     std::string stampedStub(const std::vector<std::string>& settings) const;
+    // A copy of the stub at `stub` stamped with the settings.
+    std::string stamped(const std::string& stub, const std::vector<std::string>& settings) const;
 
     // The command that runs program in this machine's environment: no
     // display, no proxy unless set in `environment`, English unless LANG is.

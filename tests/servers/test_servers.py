@@ -4,6 +4,8 @@
     test_servers.py start STATE [--lifetime SECONDS]   start in the background
     test_servers.py stop STATE                         stop what start started
     test_servers.py run STATE [--lifetime SECONDS]     foreground, Ctrl-C stops
+    test_servers.py site STATE --folder DIR --include FILE
+                                                       a publisher's own nginx
 
 All servers listen on loopback only. A supervisor process owns them: it
 generates the certificates and served files, runs the fault server in its own
@@ -186,7 +188,9 @@ def stop_process(process):
 
 # --- nginx -------------------------------------------------------------------
 
-NGINX_CONF = r"""
+# What every nginx of ours starts with: in the foreground, everything it
+# writes in its own folder {dir}. The http block stays open.
+NGINX_HEAD = r"""
 worker_processes 1;
 daemon off;
 {user}
@@ -194,14 +198,23 @@ pid {dir}/nginx.pid;
 error_log {dir}/error.log notice;
 events {{ worker_connections 1024; }}
 http {{
-    log_format fields '$connection\t$connection_requests\t$server_port\t$request\t'
-                      '$http_range\t$status\t$body_bytes_sent\t$bytes_sent\t$http_user_agent';
-    access_log {dir}/access.log fields;
     client_body_temp_path {dir}/temp/body;
     proxy_temp_path {dir}/temp/proxy;
     fastcgi_temp_path {dir}/temp/fastcgi;
     uwsgi_temp_path {dir}/temp/uwsgi;
     scgi_temp_path {dir}/temp/scgi;
+"""
+
+
+def make_nginx_folder(d):
+    for sub in ("temp/body", "temp/proxy", "temp/fastcgi", "temp/uwsgi", "temp/scgi"):
+        os.makedirs(os.path.join(d, sub), exist_ok=True)
+
+
+NGINX_CONF = NGINX_HEAD + r"""
+    log_format fields '$connection\t$connection_requests\t$server_port\t$request\t'
+                      '$http_range\t$status\t$body_bytes_sent\t$bytes_sent\t$http_user_agent';
+    access_log {dir}/access.log fields;
     types {{ }}
     default_type application/octet-stream;
     server_tokens off;
@@ -263,8 +276,7 @@ def start_nginx(state, certs, ipv6, base_port=0):
     order of NGINX_PORT_NAMES, or fails at once when one is taken: a caller
     that fixes its ports (the demo) builds them into a program."""
     d = os.path.join(state, "nginx")
-    for sub in ("temp/body", "temp/proxy", "temp/fastcgi", "temp/uwsgi", "temp/scgi"):
-        os.makedirs(os.path.join(d, sub), exist_ok=True)
+    make_nginx_folder(d)
     for attempt in range(1 if base_port else 8):
         if base_port:
             ports = {k: base_port + i for i, k in enumerate(NGINX_PORT_NAMES)}
@@ -300,6 +312,60 @@ def start_nginx(state, certs, ipv6, base_port=0):
         stop_process(process)
         log("nginx did not come up (attempt %d), trying other ports" % (attempt + 1))
     raise RuntimeError("nginx does not start; see %s/error.log and stderr.log" % d)
+
+
+# --- a publisher's site ------------------------------------------------------
+
+SITE_CONF = NGINX_HEAD + r"""
+    access_log {dir}/access.log;
+    default_type application/octet-stream;
+    server_tokens off;
+    server {{
+        listen 127.0.0.1:{port} ssl;
+        server_name localhost;
+        ssl_certificate {cert};
+        ssl_certificate_key {key};
+        root {www};
+        include {include};
+    }}
+}}
+"""
+
+
+def serve_site(state, folder, include, lifetime):
+    """nginx alone, serving FOLDER/www over TLS with the running servers'
+    certificate (which test programs trust) and the configuration file INCLUDE
+    inside its server block: a publisher's server, configured with what the
+    publisher was told to add, rather than with the shared nginx's own rules.
+    Prints SITE_PORT=<port> once it answers; runs until it is killed (nginx
+    goes with it) or its lifetime ends."""
+    d = os.path.join(folder, "nginx")
+    make_nginx_folder(d)
+    certs = os.path.join(state, "certs")
+    for signal_number in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
+        signal.signal(signal_number, lambda number, _frame: sys.exit(128 + number))
+    for attempt in range(8):
+        port = free_port(False)
+        path = os.path.join(d, "nginx.conf")
+        with open(path, "w") as f:
+            f.write(SITE_CONF.format(
+                user="user root;" if os.geteuid() == 0 else "", dir=d, port=port,
+                cert=os.path.join(certs, "server.pem"), key=os.path.join(certs, "server.key"),
+                www=os.path.join(folder, "www"), include=os.path.abspath(include)))
+        process = spawn(["nginx", "-p", d + "/", "-e", os.path.join(d, "error.log"), "-c", path],
+                        os.path.join(d, "stderr.log"))
+        try:
+            if wait_until_up(process, [port]):
+                print("SITE_PORT=%d" % port, flush=True)
+                process.wait(lifetime or None)
+                return 0
+        except subprocess.TimeoutExpired:
+            return 0
+        finally:
+            stop_process(process)
+        log("site nginx did not come up (attempt %d), trying another port" % (attempt + 1))
+    log("site nginx does not start; see %s/error.log and stderr.log" % d)
+    return 1
 
 
 # --- tinyproxy ---------------------------------------------------------------
@@ -513,7 +579,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     if sys.argv[1:2] == ["guard"]:
         return guard(int(sys.argv[2]), sys.argv[3:])
-    parser.add_argument("command", choices=["start", "stop", "run", "supervise"])
+    parser.add_argument("command", choices=["start", "stop", "run", "supervise", "site"])
     parser.add_argument("state", help="state folder")
     parser.add_argument("--lifetime", type=int, default=DEFAULT_LIFETIME,
                         help="seconds until the servers stop by themselves (0: never)")
@@ -521,8 +587,12 @@ def main():
                         help="nginx's HTTP, HTTPS, HTTP/2 and untrusted ports are this and "
                              "the next three (default: free ports chosen at random)")
     parser.add_argument("--watch-pid", type=int, default=0, help=argparse.SUPPRESS)
+    parser.add_argument("--folder", help="site: the folder whose www/ is served")
+    parser.add_argument("--include", help="site: configuration included in the server block")
     args = parser.parse_args()
     args.state = os.path.abspath(args.state)
+    if args.command == "site":
+        return serve_site(args.state, args.folder, args.include, args.lifetime)
     if args.command == "start":
         return start(args.state, args.lifetime, args.base_port)
     if args.command == "stop":

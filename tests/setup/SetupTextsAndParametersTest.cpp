@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "app/SettingKeys.h"
+#include "app/StubSettings.h"
 #include "setup/ErrorClass.h"
 #include "setup/InstallerParameters.h"
 #include "setup/WorkerGuard.h"
@@ -220,6 +222,28 @@ TEST(InstallerParametersTest, VaultOPassesOnlyItsCampaignId) {
     EXPECT_EQ(installerParameters(vaulto), std::nullopt) << "no parameters at all";
     vaulto.payload = {{"PidVaulto", ""}};
     EXPECT_EQ(installerParameters(vaulto), std::nullopt);
+}
+
+// websetup-stamp --strict and the manual go by the list of known keys: each
+// must be one the stub takes out instead of passing it on as /key="value".
+TEST(InstallerParametersTest, KnownKeysAreTheOnesTheStubInterprets) {
+    const auto read = [](const char* productKey, std::string_view key) {
+        return StubSettings::read(productKey, {{std::string(key), "v"}});
+    };
+    for (const SettingKey& known : knownSettingKeys()) {
+        SCOPED_TRACE(std::string(known.key));
+        if (known.key == kVaultOCampaignKey) {
+            EXPECT_EQ(installerParameters(read("vaulto", known.key)), std::wstring(L" /subid v"));
+            EXPECT_EQ(installerParameters(read("wrnkit", known.key)),
+                      std::wstring(L" /PidVaulto=\"v\""));
+        } else {
+            EXPECT_EQ(read("wrnkit", known.key).payload.count(std::string(known.key)), 0u);
+        }
+    }
+    for (const char* unknown : {"ap", "partnerID", "SilentMode"}) {
+        EXPECT_FALSE(isKnownSettingKey(unknown));
+        EXPECT_EQ(read("wrnkit", unknown).payload.count(unknown), 1u) << unknown;
+    }
 }
 
 }  // namespace

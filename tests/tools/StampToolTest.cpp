@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "app/PayloadInfo.h"
+#include "app/ProductCatalog.h"
 #include "app/SettingValue.h"
 #include "app/StampedBlock.h"
 #include "support/Minisign.h"
@@ -12,6 +13,7 @@
 #include "support/Sandbox.h"
 #include "text/TextConversion.h"
 #include "tools/RoundTripValues.h"
+#include "tools/ShownSettings.h"
 #include "websetup/BuildConfig.h"
 
 namespace {
@@ -70,6 +72,77 @@ TEST_F(StampTool, RefusesBadKeysAndValuesAndWritesNothing) {
     EXPECT_EQ(std::distance(fs::directory_iterator(sandbox.path()), fs::directory_iterator()), 1);
 }
 
+// A key the stub does not know is passed on to the installer, but is more
+// often a typing error: --strict refuses it, otherwise it is stamped with a
+// warning.
+TEST_F(StampTool, StrictRefusesKeysTheStubDoesNotKnow) {
+    const struct {
+        std::string setting;
+        std::string expectedError;
+    } cases[] = {
+        {"partnerID=42",
+         "refused key \"partnerID\": not a key the stub knows (did you mean "
+         "\"partnerId\"?); nothing written\n"},
+        {"SILENTMODE=true", "(did you mean \"silentMode\"?)"},
+        {"fusionChannel=7",
+         "refused key \"fusionChannel\": not a key the stub knows; nothing "
+         "written\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.setting);
+        const auto refused = stamp({"--strict", stub, "-o", out, "vid=1", c.setting});
+        EXPECT_EQ(refused.exitCode, 64);
+        EXPECT_NE(refused.err.find(c.expectedError), std::string::npos) << refused.err;
+        EXPECT_FALSE(fs::exists(out));
+
+        const auto warned = stamp({stub, "-o", out, "vid=1", c.setting});
+        EXPECT_EQ(warned.exitCode, 0) << warned.err;
+        const std::string key = c.setting.substr(0, c.setting.find('='));
+        EXPECT_NE(warned.err.find("warning: key \"" + key + "\""), std::string::npos) << warned.err;
+        EXPECT_NE(warned.err.find("passed through to the installer as /" + key + "=\"...\"\n"),
+                  std::string::npos)
+            << warned.err;
+        EXPECT_EQ(readPayloadInfo(out).count(key), 1u);
+        fs::remove(out);
+    }
+    // Every key the stub knows passes, in either position of the option.
+    const auto known = stamp({stub, "-o", out, "--strict", "partnerId=1", "vid=2", "contentType=3",
+                              "contentAddress=4", "offerUrl=5", "silentMode=true", "PidVaulto=6"});
+    EXPECT_EQ(known.exitCode, 0) << known.err;
+    EXPECT_EQ(known.err, "");
+    EXPECT_EQ(readPayloadInfo(out).size(), 7u);
+}
+
+// After the settings, --show prints what the stub of this build passes to
+// the installer: the e2e tests check it against what an installer received.
+TEST_F(StampTool, ShowEndsWithTheInstallerParametersTheStubBuilds) {
+    const std::string product =
+        std::string(buildconfig::kProductKey) + " (" +
+        wideToUtf8(productDisplayName(productIdFromKey(buildconfig::kProductKey))) + "):\n";
+    const struct {
+        std::vector<std::string> settings;
+        std::string expected;
+    } cases[] = {
+        {{"vid=7", "contentAddress=a b", "silentMode=true", "ap=x"},
+         "parameter text: /vid=7 /contentAddress=\"a b\" /S /ap=\"x\"\n"
+         "arguments (4):\n  /vid=7\n  /contentAddress=a b\n  /S\n  /ap=x\n"
+         "passed through as /key=\"value\", not keys the stub knows: ap\n"},
+        // A control character would break the line: the text is escaped.
+        {{"offerUrl=a\tb"},
+         "parameter text: \" /offerUrl=\\\"a\\tb\\\"\"\n"
+         "arguments (1):\n  \"/offerUrl=a\\tb\"\n"},
+        {{}, "parameter text: (none)\narguments (0):\n"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> arguments{stub, "-o", out};
+        arguments.insert(arguments.end(), c.settings.begin(), c.settings.end());
+        ASSERT_EQ(stamp(arguments).exitCode, 0);
+        const std::string shown = stamp({"--show", out}).out;
+        EXPECT_EQ(shown.substr(shownSettings(shown).size()),
+                  "\ninstaller parameters built by the stub of product " + product + c.expected);
+    }
+}
+
 TEST_F(StampTool, VersionNamesTheToolAndTheProjectVersion) {
     const auto result = stamp({"--version"});
     EXPECT_EQ(result.exitCode, 0) << result.err;
@@ -103,7 +176,7 @@ TEST_F(StampTool, ShowPrintsTheDecodedSettingsInKeyOrder) {
               0);
     const auto shown = stamp({"--show", out});
     EXPECT_EQ(shown.exitCode, 0) << shown.err;
-    EXPECT_EQ(shown.out,
+    EXPECT_EQ(shownSettings(shown.out),
               "PidVaulto=P 1\n"
               "ap=\"C:\\\\evil\\\\\"\n"
               "contentAddress=\"x\\\" /S \\\"y\"\n"
@@ -117,20 +190,21 @@ TEST_F(StampTool, ShowPrintsTheDecodedSettingsInKeyOrder) {
     // A block stamped by other means: what the stub drops is shown as
     // dropped, not as a value it gets.
     const std::string other = sandbox.writeFile("other", kStub + "PayloadInfo:a=x%00y;b=1;\0\0"s);
-    EXPECT_EQ(stamp({"--show", other}).out,
+    EXPECT_EQ(shownSettings(stamp({"--show", other}).out),
               "a is dropped by the stub: its value decodes to a NUL character\n"
               "b=1\n");
 
     const auto plain = stamp({"--show", stub});
     EXPECT_EQ(plain.exitCode, 0);
-    EXPECT_EQ(plain.out, stub + " carries no settings block\n");
+    EXPECT_EQ(shownSettings(plain.out), stub + " carries no settings block\n");
 
     ASSERT_EQ(stamp({stub, "-o", out}).exitCode, 0);
-    EXPECT_EQ(stamp({"--show", out}).out, out + " carries an empty settings block\n");
+    EXPECT_EQ(shownSettings(stamp({"--show", out}).out),
+              out + " carries an empty settings block\n");
 
     const auto help = stamp({"--help"});
     EXPECT_EQ(help.exitCode, 0);
-    EXPECT_NE(help.out.find("usage: websetup-stamp STUB -o OUT"), std::string::npos);
+    EXPECT_NE(help.out.find("usage: websetup-stamp [--strict] STUB -o OUT"), std::string::npos);
 }
 
 // Signed with a password-protected key of the minisign tool, piped as a
@@ -182,7 +256,9 @@ TEST_F(StampTool, SignKeySignsTheBlockAsMinisignDoesAndRestampingReplacesIt) {
     EXPECT_EQ(testsupport::readFile(out), kStub + "PayloadInfo:partnerId=5;\0\0"s);
     EXPECT_EQ(stamp({"--show", out, "--stamp-key", key.publicKey()}).out,
               "partnerId=5\nnot signed; a stub built with this stamp key does not believe it "
-              "(the settings block is not signed) and runs as an unstamped copy\n");
+              "(the settings block is not signed) and runs as an unstamped copy\n\n"
+              "installer parameters built by the stub of product wrnkit (WrenKit):\n"
+              "parameter text: (none)\narguments (0):\n");
 
     // A wrong password writes nothing.
     const std::string untouched = sandbox.file("untouched");

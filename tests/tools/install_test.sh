@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # install_test.sh CMAKE BUILD_DIR: `cmake --install` into a fresh prefix
-# installs both tools, runnable, and their manual pages and the stub's, which
+# installs the tools, runnable, and their manual pages and the stub's, which
 # groff renders without a warning.
 set -euo pipefail
 
@@ -13,12 +13,12 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 "$cmake" --install "$build" --prefix "$prefix" >/dev/null
 # GNUInstallDirs' defaults for a prefix outside /usr and /opt.
-for tool in websetup-stamp websetup-fetch; do
+for tool in websetup-stamp websetup-fetch websetup-publish; do
     [ -x "$prefix/bin/$tool" ] || fail "$tool not installed in bin/"
     version=$("$prefix/bin/$tool" --version) || fail "$tool --version failed"
     [[ "$version" =~ ^$tool\ [0-9]+\.[0-9]+\.[0-9]+$ ]] || fail "$tool --version printed: $version"
 done
-for tool in websetup-stamp websetup-fetch wrenkit-setup; do
+for tool in websetup-stamp websetup-fetch websetup-publish wrenkit-setup; do
     page="$prefix/share/man/man1/$tool.1"
     [ -f "$page" ] || fail "$tool.1 not installed in share/man/man1/"
     if command -v groff >/dev/null; then
@@ -31,7 +31,9 @@ for tool in websetup-stamp websetup-fetch wrenkit-setup; do
     fi
 done
 unexpected=$(cd "$prefix" && find . -type f ! -path ./bin/websetup-stamp ! -path ./bin/websetup-fetch \
+    ! -path ./bin/websetup-publish \
     ! -path ./share/man/man1/websetup-stamp.1 ! -path ./share/man/man1/websetup-fetch.1 \
+    ! -path ./share/man/man1/websetup-publish.1 \
     ! -path ./share/man/man1/wrenkit-setup.1)
 [ -z "$unexpected" ] || fail "installed beyond the tools and their pages:"$'\n'"$unexpected"
-echo "installed and rendered both tools and the three pages"
+echo "installed and rendered the tools and their pages"

@@ -10,6 +10,7 @@
 #include "verify/Base64.h"
 #include "verify/FileDigest.h"
 #include "verify/MinisignSignature.h"
+#include "verify/PublisherSignature.h"
 
 namespace {
 
@@ -132,6 +133,55 @@ TEST(MinisignSignature, PublicKeyIsTheKeyLineOrTheWholeKeyFile) {
         SCOPED_TRACE(c.text);
         EXPECT_EQ(parseMinisignPublicKey(c.text).has_value(), c.valid);
     }
+}
+
+// A build pinning an old and a new key while its publisher rotates: either
+// key's signature is taken, a third key's is not, and a list that is not a
+// list of keys pins nobody.
+TEST(PinnedKeys, ASignatureByAnyListedKeyIsTaken) {
+    const Sandbox sandbox;
+    const MinisignKey oldKey;
+    const MinisignKey newKey;
+    const MinisignKey unlisted;
+    const std::string path = sandbox.writeFile("setup.exe", "installer");
+    const std::string pinned = " " + oldKey.publicKey() + " ,\t" + newKey.publicKey();
+    const std::string ids = minisignKeyIdText(parseMinisignPublicKey(oldKey.publicKey())->keyId) +
+                            ", " +
+                            minisignKeyIdText(parseMinisignPublicKey(newKey.publicKey())->keyId);
+    EXPECT_EQ(pinnedPublisherName(pinned), "keys " + ids);
+
+    const struct {
+        const char* name;
+        std::string pinned;
+        const MinisignKey& signer;
+        bool verified;
+        std::string detail;  // its start
+    } cases[] = {
+        {"the old key", pinned, oldKey, true, "signed with the pinned key "},
+        {"the new key", pinned, newKey, true, "signed with the pinned key "},
+        {"a key not listed", pinned, unlisted, false, "signed with key "},
+        {"an empty item", oldKey.publicKey() + ",," + newKey.publicKey(), newKey, false,
+         "the pinned publisher key is not"},
+        {"a trailing comma", newKey.publicKey() + ",", newKey, false,
+         "the pinned publisher key is not"},
+    };
+    const std::atomic<bool> stop{false};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PublishedSignature published;
+        published.available = true;
+        published.text = c.signer.sign(path);
+        const PublisherCheck check =
+            checkPublisherSignature(*held(path), c.pinned, published, stop);
+        EXPECT_EQ(check.verified, c.verified) << check.detail;
+        EXPECT_EQ(check.detail.rfind(c.detail, 0), 0u) << check.detail;
+    }
+    PublishedSignature byUnlisted;
+    byUnlisted.available = true;
+    byUnlisted.text = unlisted.sign(path);
+    EXPECT_NE(checkPublisherSignature(*held(path), pinned, byUnlisted, stop)
+                  .detail.find(", not with the pinned " + ids),
+              std::string::npos);
 }
 
 }  // namespace

@@ -156,7 +156,7 @@ TEST_F(MinisignKeys, KeysThatCannotSignAreRefusedWithTheReason) {
 }
 
 TEST_F(MinisignKeys, GeneratedKeysSignWithTheTool) {
-    for (const std::string password : {"", "tr0ub4dor"}) {
+    for (const std::string& password : {std::string(), std::string("tr0ub4dor")}) {
         SCOPED_TRACE(password.empty() ? "without a password" : "with a password");
         const MinisignSecretKey key = generateMinisignSecretKey();
         const std::string publicFile = s_sandbox->writeFile("new.pub", minisignPublicKeyText(key));

@@ -198,7 +198,8 @@ for exe in "$windows_build/app/wrenkit-setup.exe" "$windows_stub"; do
     "$stamp" "$signed/$name.exe" -o "$signed/$name.exe" "${signed_settings[@]}"
     verify_signature "$signed/$name.exe" ||
         fail "the stamped $name no longer verifies: $(cat "$signed/$name.exe.verify.log")"
-    shown=$("$stamp" --show "$signed/$name.exe")
+    # The settings lines: the installer's parameters follow a blank line.
+    shown=$("$stamp" --show "$signed/$name.exe" | sed '/^$/,$d')
     [ "$shown" = "$(printf '%s\n' "${signed_settings[@]}" | LC_ALL=C sort)" ] ||
         fail "the signed $name shows"$'\n'"$shown"
     { cat "$signed/$name-signed.exe"; printf 'PayloadInfo:partnerId=1;\0\0'; } \

@@ -62,7 +62,9 @@ constexpr const char* kUsage =
     "  --publisher-key KEY  the minisign public key the file must be signed with,\n"
     "                 as a build that pins it checks: the signature is fetched from\n"
     "                 the file's final address with .minisig appended, before the\n"
-    "                 download, and checked on the complete file\n"
+    "                 download, and checked on the complete file. KEY may be a\n"
+    "                 comma-separated list, as a build pinning several keys\n"
+    "                 takes a signature by any of them\n"
     "\n"
     "Exit status: 0 when the file is complete and closed (and verified);\n"
     "otherwise the downloader's error code (1 stopped, 2 multi interface\n"
@@ -100,7 +102,7 @@ std::optional<Arguments> parseArguments(int argc, char** argv) {
             if (!arguments.digest) return std::nullopt;
         } else if (std::strcmp(argv[next], "--publisher-key") == 0) {
             arguments.publisherKey = argv[next + 1];
-            if (!parseMinisignPublicKey(arguments.publisherKey)) return std::nullopt;
+            if (!parseMinisignPublicKeys(arguments.publisherKey)) return std::nullopt;
         } else {
             return std::nullopt;
         }

@@ -12,6 +12,7 @@
 // line saying by which key id it is signed and, when stampKey (a minisign
 // public key line) is given, whether the signature holds for that key, which
 // is whether a stub built with it believes the block; with stampKey, an
-// unsigned block is said to be so. Throws StampIoError when the file cannot
-// be read.
+// unsigned block is said to be so. A blank line and describeInstallerLaunch
+// for this build's product follow, with the settings a stub built with
+// stampKey runs with. Throws StampIoError when the file cannot be read.
 std::string describeSettings(const std::string& path, const std::string& stampKey);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/SettingKeys.h"
 #include "app/StampedBlock.h"
 #include "tools/stamp/CertificateTable.h"
 #include "tools/stamp/PayloadBlock.h"
@@ -28,8 +29,8 @@ constexpr int kBadUsage = 64;
 constexpr int kUnsuitableStub = 65;
 
 constexpr const char kUsage[] =
-    "usage: websetup-stamp STUB -o OUT [key=value ...]\n"
-    "       websetup-stamp --sign-key SECRET_KEY STUB -o OUT [key=value ...]\n"
+    "usage: websetup-stamp [--strict] STUB -o OUT [key=value ...]\n"
+    "       websetup-stamp [--strict] --sign-key SECRET_KEY STUB -o OUT [key=value ...]\n"
     "       websetup-stamp --show FILE [--stamp-key KEY]\n"
     "       websetup-stamp --help | --version\n"
     "\n"
@@ -40,6 +41,8 @@ constexpr const char kUsage[] =
     "text given. A block already stamped at the end of STUB is replaced. OUT may\n"
     "be STUB itself. When a key is given twice, the last value counts. Keys must\n"
     "be non-empty and hold no '=', ';' or white space; \"~signature\" is reserved.\n"
+    "A key the stub does not know is passed on to the installer as\n"
+    "/key=\"value\"; it is stamped with a warning, or refused with --strict.\n"
     "\n"
     "--sign-key signs the block with a minisign secret key file (its password is\n"
     "asked for on the terminal, or read from the first line of standard input\n"
@@ -52,9 +55,13 @@ constexpr const char kUsage[] =
     "shown between quotes with \\\", \\\\, \\t, \\n, \\r and \\xHH escapes.\n"
     "A setting the stub drops (a value that decodes to a NUL character, which a\n"
     "block stamped by other means may hold) is shown as dropped, with the reason.\n"
-    "A signed block gets a last line naming the signer's key id; with\n"
+    "A signed block gets one more line naming the signer's key id; with\n"
     "--stamp-key KEY (a minisign public key line) it also says whether a stub\n"
     "built with that stamp key believes the block.\n"
+    "Then it prints the installer's parameter text exactly as a stub of this\n"
+    "build's product builds it from those settings (shown quoted, with escapes,\n"
+    "when it holds a control character), the arguments the installer receives,\n"
+    "one per line, and the keys the stub does not know, which it passes through.\n"
     "\n"
     "Exit status: 0 done; 1 a file could not be read or written, or the secret\n"
     "key could not be used; 64 bad usage, or a refused key or value; 65 a signed\n"
@@ -95,6 +102,16 @@ std::string signedBlock(const StampSettings& settings, const std::string& keyPat
     return block;
 }
 
+// A key the stub does not interpret is still passed on to the installer,
+// but is more often a typing error than a parameter of the installer's own.
+std::string unknownKeyProblem(const std::string& key) {
+    std::string text = "not a key the stub knows";
+    if (const auto near = knownKeyDifferingInCase(key)) {
+        text += " (did you mean \"" + std::string(*near) + "\"?)";
+    }
+    return text;
+}
+
 int run(const std::vector<std::string>& arguments) {
     if (arguments.size() == 1 && (arguments[0] == "--help" || arguments[0] == "-h")) {
         std::cout << kUsage;
@@ -123,10 +140,13 @@ int run(const std::vector<std::string>& arguments) {
     std::string stub;
     std::string out;
     std::string signKey;
+    bool strict = false;
     StampSettings settings;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
-        if (argument == "-o") {
+        if (argument == "--strict") {
+            strict = true;
+        } else if (argument == "-o") {
             if (++i == arguments.size()) return badUsage("-o needs a file name");
             out = arguments[i];
         } else if (argument == "--sign-key") {
@@ -143,11 +163,18 @@ int run(const std::vector<std::string>& arguments) {
             const std::string value = argument.substr(equals + 1);
             if (const auto problem = keyProblem(key)) return refuse(key, *problem);
             if (const auto problem = valueProblem(value)) return refuse(key, *problem);
+            if (strict && !isKnownSettingKey(key)) return refuse(key, unknownKeyProblem(key));
             settings.insert_or_assign(key, value);
         }
     }
     if (stub.empty()) return badUsage("no STUB given");
     if (out.empty()) return badUsage("no output file given (-o OUT)");
+    for (const auto& setting : settings) {
+        if (isKnownSettingKey(setting.first)) continue;
+        std::cerr << "websetup-stamp: warning: key \"" << setting.first
+                  << "\": " << unknownKeyProblem(setting.first)
+                  << "; passed through to the installer as /" << setting.first << "=\"...\"\n";
+    }
     try {
         requireReadable(stub);
         stampFile(
