@@ -40,10 +40,11 @@ std::optional<std::size_t> findPayloadMarker(std::string_view window) {
     return static_cast<std::size_t>(window.rend() - found) - kPayloadMarker.size();
 }
 
-PayloadInfo parsePayloadInfo(std::string_view window) {
-    PayloadInfo payload;
+void forEachPayloadItem(std::string_view window,
+                        const std::function<void(std::string_view key, std::string_view value,
+                                                 std::size_t itemBegin)>& visit) {
     const auto marker = findPayloadMarker(window);
-    if (!marker) return payload;
+    if (!marker) return;
     std::string_view rest = window.substr(*marker + kPayloadMarker.size());
     // A text block holds no NUL byte; a stamped one ends with two. Without a
     // block, the last marker is the program's own copy of the marker text,
@@ -55,11 +56,19 @@ PayloadInfo parsePayloadInfo(std::string_view window) {
         const std::string_view item = rest.substr(0, end);
         const std::size_t equals = item.find('=');
         if (equals != std::string_view::npos && equals != 0) {
-            payload.insert_or_assign(std::string(item.substr(0, equals)),
-                                     std::string(item.substr(equals + 1)));
+            visit(item.substr(0, equals), item.substr(equals + 1),
+                  static_cast<std::size_t>(item.data() - window.data()));
         }
         rest.remove_prefix(end + 1);
     }
+}
+
+PayloadInfo parsePayloadInfo(std::string_view window) {
+    PayloadInfo payload;
+    forEachPayloadItem(window,
+                       [&payload](std::string_view key, std::string_view value, std::size_t) {
+                           payload.insert_or_assign(std::string(key), std::string(value));
+                       });
     return payload;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -35,6 +36,13 @@ std::optional<std::string> readPayloadWindow(const std::string& path);
 // Position of the last marker in the window: the executable's own constant
 // data holds the marker text too, earlier than the stamped block.
 std::optional<std::size_t> findPayloadMarker(std::string_view window);
+
+// Calls visit(key, value, itemBegin) for each item after the last marker of
+// the window, in order, by the rules of parsePayloadInfo; itemBegin is the
+// offset of the item's first byte in the window.
+void forEachPayloadItem(std::string_view window,
+                        const std::function<void(std::string_view key, std::string_view value,
+                                                 std::size_t itemBegin)>& visit);
 
 // Parses the items after the last marker of the window. Items are taken up to
 // the first empty item, the last ";" or the first NUL byte, whichever comes

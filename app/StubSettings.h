@@ -22,6 +22,9 @@ struct StubSettings {
     // Why each stamped setting the stub refused (storedValueProblem) was
     // dropped, one line each for the log; the setting counts as not stamped.
     std::vector<std::string> droppedSettings;
+    // Why a build with a stamp key did not believe the stamped block, for
+    // the log; empty when it did or when the build has none.
+    std::string stampRefusal;
 
     // Drops the settings whose values the stub refuses, takes the six named
     // settings out of payload and resolves productKey, compared without

@@ -6,8 +6,10 @@
 #include "app/StubSettings.h"
 #include "downloader/DownloaderLog.h"
 #include "platform/DialogHostFactory.h"
+#include "platform/ExecutablePath.h"
 #include "platform/ProgramText.h"
 #include "setup/SetupFlow.h"
+#include "setup/StampedSettings.h"
 #include "setup/StubHelp.h"
 
 namespace {
@@ -27,9 +29,12 @@ int main(int argc, char** argv) {
     const StubRequest request = stubRequestOf(std::vector<std::string>(argv + 1, argv + argc));
     if (request != StubRequest::kRun) {
         const std::string name = programName(argv[0]);
-        platform::showProgramText(name, request == StubRequest::kHelp
-                                            ? stubHelpText(name, config, readOwnPayloadInfo())
-                                            : stubVersionText(name, config));
+        platform::showProgramText(
+            name,
+            request == StubRequest::kHelp
+                ? stubHelpText(name, config,
+                               readBelievedPayload(config, platform::executablePath()).payload)
+                : stubVersionText(name, config));
         return 0;
     }
     const std::unique_ptr<platform::DialogHost> host = platform::createDialogHost();
@@ -45,7 +50,7 @@ int main(int argc, char** argv) {
     hooks.isDownloadComplete = [&flow] { return flow.isDownloadComplete(); };
     hooks.launchInstaller = [&flow](SetupReporter& reporter) { flow.launchInstaller(reporter); };
     CUpdateProgressApp app(
-        *host, [&config] { return StubSettings::read(config.productKey, readOwnPayloadInfo()); },
+        *host, [&config] { return readStampedSettings(config, platform::executablePath()); },
         hooks);
     app.InitInstance();
     const ExitStatus status = app.settingsRefused() ? ExitStatus::kInvalidStub : flow.exitStatus();

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libraries of the Windows stub (mingw-w64) from Debian's
-# own sources: libcurl (static, Schannel TLS) and the compiled Boost libraries
+# own sources: libcurl (static, Schannel TLS), libsodium (static, its minimal
+# build: the stub checks Ed25519 signatures over BLAKE2b digests of signed
+# settings blocks, and links no OpenSSL) and the compiled Boost libraries
 # (static thread, filesystem, locale, and the chrono, date_time and atomic that
 # CMake's Boost module links with thread). The header-only Boost parts come from
 # Debian's boost headers. Everything lands in build/win32-deps/i686, one
@@ -22,7 +24,7 @@ toolchain="$root/cmake/mingw-$arch.cmake"
 jobs=$(nproc)
 
 build_packages=("g++-mingw-w64-${arch//_/-}-posix" "binutils-mingw-w64-${arch//_/-}" bison dpkg-dev
-    cmake ninja-build libboost-dev googletest xz-utils)
+    cmake ninja-build libboost-dev googletest xz-utils autoconf automake libtool)
 
 
 # apt-get source needs source entries; add them for the Debian archives the
@@ -134,6 +136,24 @@ build_curl() {
     rm -rf "$work"
 }
 
+build_sodium() {
+    local version=$1 prefix=$2
+    local source
+    source=$(fetch_source libsodium "$version")
+    local work="$deps/scratch/libsodium-$arch-$version"
+    rm -rf "$work" "$prefix"
+    mkdir -p "$work"
+    # Debian's source carries no generated configure script.
+    (cd "$work" && { [ -x "$source/configure" ] || (cd "$source" && autoreconf -fi); } &&
+        "$source/configure" --host="$triple" --prefix="$prefix" --enable-minimal \
+            --disable-shared --enable-static --disable-pie CC="$triple-gcc-posix" &&
+        make -j"$jobs" install) >"$work.log" 2>&1 || {
+        tail -n 40 "$work.log" >&2
+        exit 1
+    }
+    rm -rf "$work"
+}
+
 build_boost() {
     local version=$1 prefix=$2
     local source
@@ -174,8 +194,9 @@ mkdir -p "$deps"
 
 curl_version=$(source_version libcurl4-openssl-dev)
 boost_version=$(source_version libboost1.74-dev)
-if [ -z "$curl_version" ] || [ -z "$boost_version" ]; then
-    echo "apt cannot tell the curl or boost1.74 source versions" >&2
+sodium_version=$(source_version libsodium-dev)
+if [ -z "$curl_version" ] || [ -z "$boost_version" ] || [ -z "$sodium_version" ]; then
+    echo "apt cannot tell the curl, boost1.74 or libsodium source versions" >&2
     exit 1
 fi
 
@@ -185,6 +206,12 @@ if [ "$(cat "$curl_prefix/.built" 2>/dev/null)" != "${curl_options[*]}" ]; then
     echo "Building libcurl $curl_version for $triple" >&2
     build_curl "$curl_version" "$curl_prefix"
     echo "${curl_options[*]}" >"$curl_prefix/.built"
+fi
+sodium_prefix="$prefixes/libsodium-$sodium_version"
+if [ ! -f "$sodium_prefix/.built" ]; then
+    echo "Building libsodium $sodium_version for $triple" >&2
+    build_sodium "$sodium_version" "$sodium_prefix"
+    touch "$sodium_prefix/.built"
 fi
 if [ ! -f "$boost_prefix/.built" ]; then
     echo "Building Boost $boost_version for $triple" >&2
@@ -200,7 +227,7 @@ ln -sfn /usr/include/boost "$headers/boost"
 
 cat >"$prefixes/deps.cmake" <<EOF
 # Written by scripts/win32-deps.sh: the Windows build's libraries.
-set(CMAKE_FIND_ROOT_PATH "$curl_prefix;$boost_prefix;$headers" CACHE STRING "" FORCE)
+set(CMAKE_FIND_ROOT_PATH "$curl_prefix;$boost_prefix;$sodium_prefix;$headers" CACHE STRING "" FORCE)
 set(CURL_DIR "$curl_prefix/lib/cmake/CURL" CACHE PATH "" FORCE)
 set(Boost_NO_BOOST_CMAKE ON CACHE BOOL "" FORCE)
 set(Boost_NO_SYSTEM_PATHS ON CACHE BOOL "" FORCE)

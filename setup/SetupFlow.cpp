@@ -123,6 +123,7 @@ SetupConfig SetupConfig::fromBuild() {
     config.probeUrl = *buildconfig::kProbeUrlOverride != '\0' ? buildconfig::kProbeUrlOverride
                                                               : kConnectivityProbeUrl;
     config.pinnedPublisher = buildconfig::kPinnedPublisher;
+    config.stampKey = buildconfig::kStampKey;
     return config;
 }
 
@@ -159,6 +160,7 @@ void SetupFlow::openRunLog() {
 void SetupFlow::runSetup(SetupReporter& reporter, const StubSettings& settings) {
     openRunLog();
     m_settings = settings;
+    if (!m_settings.stampRefusal.empty()) DownloaderLog::failure(m_settings.stampRefusal);
     for (const std::string& dropped : m_settings.droppedSettings) DownloaderLog::failure(dropped);
     // Not examined: should it fail, the first request fails and its error
     // box tells the user.

@@ -30,6 +30,9 @@ struct SetupConfig {
     std::string probeUrl;
     // The only publisher whose installers are started; empty: any.
     std::string pinnedPublisher;
+    // The minisign public key whose signature alone makes a stamped settings
+    // block believed; empty: every block is believed.
+    std::string stampKey;
 
     // The build settings (websetup/BuildConfig.h).
     static SetupConfig fromBuild();

@@ -1,18 +1,11 @@
 #include "verify/MinisignSignature.h"
 
-#include <openssl/evp.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdio>
-#include <memory>
 #include <vector>
 
 #include "verify/Base64.h"
-#include "verify/EvpHasher.h"
-#include "verify/EvpPointers.h"
-#include "verify/FileDigest.h"
+#include "verify/Ed25519.h"
 #include "verify/TextLines.h"
 
 namespace {
@@ -25,52 +18,6 @@ void copyInto(std::array<unsigned char, N>& target, const std::vector<unsigned c
               std::size_t from) {
     std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(from), N, target.begin());
 }
-
-bool ed25519Verifies(const MinisignPublicKey& key, const std::array<unsigned char, 64>& signature,
-                     const unsigned char* message, std::size_t length) {
-    const EvpKey publicKey(
-        EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, key.key.data(), key.key.size()));
-    const EvpDigestContext context(EVP_MD_CTX_new());
-    if (!publicKey || !context ||
-        EVP_DigestVerifyInit(context.get(), nullptr, nullptr, nullptr, publicKey.get()) != 1) {
-        return false;
-    }
-    return EVP_DigestVerify(context.get(), signature.data(), signature.size(), message, length) ==
-           1;
-}
-
-// The file's bytes, mapped rather than read: the legacy format signs the
-// whole file in one piece, and an installer may be large.
-class MappedFile {
-public:
-    explicit MappedFile(const platform::ReadOnlyFile& file) {
-        struct stat status {};
-        const int fd = static_cast<int>(file.nativeHandle());
-        if (::fstat(fd, &status) != 0) return;
-        m_size = static_cast<std::size_t>(status.st_size);
-        if (m_size == 0) {
-            m_data = &m_empty;
-            return;
-        }
-        void* mapped = ::mmap(nullptr, m_size, PROT_READ, MAP_PRIVATE, fd, 0);
-        if (mapped != MAP_FAILED) m_mapping = mapped;
-        m_data = static_cast<const unsigned char*>(m_mapping);
-    }
-    ~MappedFile() {
-        if (m_mapping != nullptr) ::munmap(m_mapping, m_size);
-    }
-    MappedFile(const MappedFile&) = delete;
-    MappedFile& operator=(const MappedFile&) = delete;
-
-    const unsigned char* data() const { return m_data; }
-    std::size_t size() const { return m_size; }
-
-private:
-    void* m_mapping = nullptr;
-    const unsigned char* m_data = nullptr;
-    std::size_t m_size = 0;
-    unsigned char m_empty = 0;
-};
 
 }  // namespace
 
@@ -146,32 +93,35 @@ std::string minisignKeyIdText(const std::array<unsigned char, 8>& keyId) {
     return text;
 }
 
-std::string verifyMinisignSignature(const platform::ReadOnlyFile& file,
-                                    const MinisignSignature& signature,
-                                    const MinisignPublicKey& key, const std::atomic<bool>* stop) {
-    if (signature.keyId != key.keyId) {
-        return "signed with key " + minisignKeyIdText(signature.keyId) + ", not with the pinned " +
-               minisignKeyIdText(key.keyId);
-    }
-    bool fileSigned = false;
-    if (signature.prehashed) {
-        EvpHasher hasher(EVP_blake2b512());
-        std::string error;
-        const std::optional<std::vector<unsigned char>> digest =
-            fileDigest(file, hasher, stop, error);
-        if (!digest) return error;
-        fileSigned = ed25519Verifies(key, signature.signature, digest->data(), digest->size());
-    } else {
-        const MappedFile mapped(file);
-        if (mapped.data() == nullptr) return "cannot map " + file.path();
-        fileSigned = ed25519Verifies(key, signature.signature, mapped.data(), mapped.size());
-    }
-    if (!fileSigned) return "the signature does not match the file";
+std::string minisignKeyIdProblem(const MinisignSignature& signature, const MinisignPublicKey& key) {
+    if (signature.keyId == key.keyId) return {};
+    return "signed with key " + minisignKeyIdText(signature.keyId) + ", not with the pinned " +
+           minisignKeyIdText(key.keyId);
+}
 
+std::string verifyMinisignSignedBytes(const unsigned char* signedBytes, std::size_t length,
+                                      const MinisignSignature& signature,
+                                      const MinisignPublicKey& key, std::string_view what) {
+    if (!ed25519Verifies(key.key, signature.signature, signedBytes, length)) {
+        return "the signature does not match " + std::string(what);
+    }
     std::vector<unsigned char> global(signature.signature.begin(), signature.signature.end());
     global.insert(global.end(), signature.trustedComment.begin(), signature.trustedComment.end());
-    if (!ed25519Verifies(key, signature.globalSignature, global.data(), global.size())) {
+    if (!ed25519Verifies(key.key, signature.globalSignature, global.data(), global.size())) {
         return "the trusted comment is not signed";
     }
     return {};
+}
+
+std::string verifyMinisignMessage(std::string_view message, const MinisignSignature& signature,
+                                  const MinisignPublicKey& key, std::string_view what) {
+    if (std::string problem = minisignKeyIdProblem(signature, key); !problem.empty()) {
+        return problem;
+    }
+    const auto* bytes = reinterpret_cast<const unsigned char*>(message.data());
+    if (!signature.prehashed) {
+        return verifyMinisignSignedBytes(bytes, message.size(), signature, key, what);
+    }
+    const std::array<unsigned char, 64> digest = blake2b512(message);
+    return verifyMinisignSignedBytes(digest.data(), digest.size(), signature, key, what);
 }

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <atomic>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -10,7 +11,8 @@
 #include "platform/ReadOnlyFile.h"
 
 // Detached signatures in the minisign format (Ed25519), checked against a
-// public key fixed at build time. Linux only.
+// public key fixed at build time: of installers (Linux), and of settings
+// blocks (also in the Windows stub).
 
 struct MinisignPublicKey {
     std::array<unsigned char, 8> keyId{};
@@ -50,7 +52,24 @@ std::string minisignKeyIdText(const std::array<unsigned char, 8>& keyId);
 // Empty when `signature` is by `key` and signs the file and its trusted
 // comment; otherwise why not ("stopped" when `stop` turned true while the
 // file was read). Reads the file through its held handle. The calling
-// thread's.
+// thread's. Linux only.
 std::string verifyMinisignSignature(const platform::ReadOnlyFile& file,
                                     const MinisignSignature& signature,
                                     const MinisignPublicKey& key, const std::atomic<bool>* stop);
+
+// Empty when `signature` is by `key` and signs message and its trusted
+// comment; otherwise why not, naming the message as `what`.
+std::string verifyMinisignMessage(std::string_view message, const MinisignSignature& signature,
+                                  const MinisignPublicKey& key, std::string_view what);
+
+// The two halves of both checks. Empty when `signature` names `key`'s id;
+// otherwise why not.
+std::string minisignKeyIdProblem(const MinisignSignature& signature, const MinisignPublicKey& key);
+
+// Empty when `signature` is by `key` over signedBytes (the message's
+// BLAKE2b-512 digest for a prehashed signature, the message itself otherwise)
+// and over its trusted comment; otherwise why not, naming the message as
+// `what`.
+std::string verifyMinisignSignedBytes(const unsigned char* signedBytes, std::size_t length,
+                                      const MinisignSignature& signature,
+                                      const MinisignPublicKey& key, std::string_view what);

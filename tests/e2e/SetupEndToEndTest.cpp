@@ -25,6 +25,7 @@
 #include "support/Minisign.h"
 #include "support/TestServers.h"
 #include "support/WaitFor.h"
+#include "tools/stamp/PayloadBlock.h"
 
 namespace {
 
@@ -304,6 +305,96 @@ TEST_F(SetupEndToEnd, HelpAndVersionAnswerWithoutARequestOrAFile) {
         ASSERT_EQ(servers.awaitAccessLog(served, "after-stub", 1).size(), 1u);
         EXPECT_EQ(servers.accessLog(served).size(), 1u) << "the stub made a request";
     }
+}
+
+// A stub built with a stamp key believes only a block that key signed, and
+// runs any other copy as an unstamped one, saying why. Blocks are signed by
+// the minisign tool itself, so that the stub is held to minisign's format.
+TEST_F(SetupEndToEnd, StampKeyBelievesOnlyBlocksItSigned) {
+    const testsupport::MinisignKey stampKey;
+    const testsupport::MinisignKey otherKey;
+    const auto signedBlock = [&](const StampSettings& settings,
+                                 const testsupport::MinisignKey& key) {
+        return makeSignedPayloadBlock(settings, [&](std::string_view bytes) {
+            return key.sign(machine.sandbox().writeFile("signed-bytes", std::string(bytes)));
+        });
+    };
+    const auto stubWithBlock = [&](const std::string& block) {
+        const std::string stub = machine.stampedStub({});
+        std::ofstream(stub, std::ios::binary | std::ios::app) << block;
+        return stub;
+    };
+    const auto restamped = [&](std::vector<std::string> arguments) {
+        const std::string stub =
+            machine.sandbox().file("restamped-" + std::to_string(arguments.size()));
+        arguments.insert(arguments.begin(), STAMP_TOOL_PATH);
+        arguments.insert(arguments.end() - 1, {"-o", stub});
+        const auto result = testsupport::runProcess(arguments);
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        return stub;
+    };
+    const StampSettings settings{{"vid", "7"}, {"ap", "x y"}};
+    const Args stamped{"/vid=7", "/ap=x y"};
+    const std::string intact = signedBlock(settings, stampKey);
+    std::string changed = intact;
+    changed.replace(changed.find("vid=7"), 5, "vid=8");
+    const std::string appended = intact.substr(0, intact.size() - 2) + "partnerId=6;\0\0"s;
+    const std::string signedStub = stubWithBlock(intact);
+
+    const struct {
+        const char* name;
+        std::string stub;
+        Args expected;
+        std::string why;  // empty: believed
+    } cases[] = {
+        {"signed by the stamp key", signedStub, stamped, ""},
+        {"a value changed after signing",
+         stubWithBlock(changed),
+         {},
+         "the signature does not match"},
+        {"unsigned",
+         stubWithBlock(makePayloadBlock(settings)),
+         {},
+         "the settings block is not signed"},
+        {"signed by another key",
+         stubWithBlock(signedBlock(settings, otherKey)),
+         {},
+         "signed with key"},
+        {"a setting appended after the signature",
+         stubWithBlock(appended),
+         {},
+         "a setting follows"},
+        {"restamped signed",
+         restamped({"--sign-key", stampKey.secretKeyFile(), signedStub, "partnerId=5"}),
+         {"/partnerId=5"},
+         ""},
+        {"restamped unsigned",
+         restamped({signedStub, "partnerId=4"}),
+         {},
+         "the settings block is not signed"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        forgetInstallerRuns();
+        auto env = environment(serveInstaller());
+        env["WEBSETUP_E2E_STAMP_KEY"] = stampKey.publicKey();
+        const auto result = machine.run(c.stub, env);
+        EXPECT_EQ(result.exitCode, kExitStarted) << result.err;
+        EXPECT_EQ(machine.installerRuns(), std::vector<Args>{c.expected}) << result.err;
+        if (c.why.empty()) {
+            EXPECT_EQ(result.err.find("not believed"), std::string::npos) << result.err;
+            continue;
+        }
+        const std::string cause = "the stamped settings are not believed: " + c.why;
+        EXPECT_NE(result.err.find(cause), std::string::npos) << result.err;
+        EXPECT_NE(testsupport::readFile(machine.privateFolder() + "/websetup.log").find(cause),
+                  std::string::npos);
+    }
+
+    // Without a stamp key the signature item is taken out all the same.
+    forgetInstallerRuns();
+    const auto result = machine.run(signedStub, environment(serveInstaller()));
+    EXPECT_EQ(machine.installerRuns(), std::vector<Args>{stamped}) << result.err;
 }
 
 TEST_F(SetupEndToEnd, EachFailureShowsItsBoxAndStartsNothing) {

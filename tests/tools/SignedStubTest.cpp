@@ -8,9 +8,12 @@
 #include <functional>
 
 #include "app/PayloadInfo.h"
+#include "setup/StampedSettings.h"
+#include "support/Minisign.h"
 #include "support/Occurrences.h"
 #include "support/Process.h"
 #include "support/Sandbox.h"
+#include "text/TextConversion.h"
 #include "tools/ShownSettings.h"
 
 namespace {
@@ -179,6 +182,28 @@ TEST_F(SignedStub, BlockAppendedBehindTheSignatureBreaksItAndRestampingRepairsIt
     ASSERT_EQ(stamp({appended, "-o", out, "vid=43"}).exitCode, 0);
     expectVerifies(verify(out));
     EXPECT_EQ(readPayloadInfo(out), (PayloadInfo{{"vid", "43"}}));
+    EXPECT_EQ(countMarkers(testsupport::readFile(out)), 2u);
+}
+
+// A signed settings block fits in the certificate table like any other: the
+// executable stays signed, and a stub built with the stamp key believes it.
+TEST_F(SignedStub, SignedBlockKeepsTheExecutableSignedAndIsBelieved) {
+    const testsupport::MinisignKey stampKey;
+    SetupConfig config;
+    config.productKey = "wrnkit";
+    config.stampKey = stampKey.publicKey();
+    // Stamped, then restamped in place with a block of another length.
+    std::string input = signedStub();
+    for (const std::string setting : {"vid=42", "vid=4242"}) {
+        SCOPED_TRACE(setting);
+        ASSERT_EQ(
+            stamp({"--sign-key", stampKey.secretKeyFile(), input, "-o", out, setting}).exitCode, 0);
+        input = out;
+        expectVerifies(verify(out));
+        const StubSettings settings = readStampedSettings(config, out);
+        EXPECT_EQ(settings.stampRefusal, "");
+        EXPECT_EQ(settings.vid, utf8ToWide(setting.substr(4)));
+    }
     EXPECT_EQ(countMarkers(testsupport::readFile(out)), 2u);
 }
 

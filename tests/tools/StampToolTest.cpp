@@ -7,6 +7,8 @@
 #include "app/PayloadInfo.h"
 #include "app/ProductCatalog.h"
 #include "app/SettingValue.h"
+#include "app/StampedBlock.h"
+#include "support/Minisign.h"
 #include "support/Process.h"
 #include "support/Sandbox.h"
 #include "text/TextConversion.h"
@@ -203,6 +205,68 @@ TEST_F(StampTool, ShowPrintsTheDecodedSettingsInKeyOrder) {
     const auto help = stamp({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.out.find("usage: websetup-stamp [--strict] STUB -o OUT"), std::string::npos);
+}
+
+// Signed with a password-protected key of the minisign tool, piped as a
+// script would; minisign itself must accept the signature.
+TEST_F(StampTool, SignKeySignsTheBlockAsMinisignDoesAndRestampingReplacesIt) {
+    const testsupport::MinisignKey key("stamp password");
+    const testsupport::MinisignKey otherKey;
+    const auto signedStamp = [&](const std::vector<std::string>& arguments,
+                                 const std::string& password) {
+        std::vector<std::string> command{
+            "/bin/sh", "-c",         "printf '%s\\n' \"$0\" | " STAMP_TOOL_PATH " \"$@\"",
+            password,  "--sign-key", key.secretKeyFile()};
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        return testsupport::runProcess(command);
+    };
+
+    const auto result =
+        signedStamp({stub, "-o", out, "vid=7", "offerUrl=https://x/?a=1;b"}, key.password());
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const StampedBlock block = parseStampedBlock(testsupport::readFile(out));
+    ASSERT_TRUE(block.signature) << block.signatureItemProblem;
+    const auto verified =
+        testsupport::runProcess({"/usr/bin/minisign", "-V", "-P", key.publicKey(), "-m",
+                                 sandbox.writeFile("signed-bytes", block.signedBytes), "-x",
+                                 sandbox.writeFile("signed-bytes.minisig", *block.signature)});
+    EXPECT_EQ(verified.exitCode, 0) << verified.err << verified.out;
+    EXPECT_NE(verified.out.find("file:out"), std::string::npos) << verified.out;
+
+    const std::string settings = "offerUrl=https://x/?a=1;b\nvid=7\n";
+    const std::string signer = "signed by key " + key.keyId();
+    const auto shown = stamp({"--show", out});
+    EXPECT_EQ(shown.out.substr(0, settings.size() + signer.size()), settings + signer);
+    EXPECT_NE(shown.out.find("; give --stamp-key to check the signature\n"), std::string::npos);
+    EXPECT_NE(stamp({"--show", out, "--stamp-key", key.publicKey()})
+                  .out.find("; the signature holds for the stamp key\n"),
+              std::string::npos);
+    EXPECT_NE(stamp({"--show", out, "--stamp-key", otherKey.publicKey()})
+                  .out.find("does not believe it (signed with key"),
+              std::string::npos);
+
+    // Signed again in place, then unsigned: each restamp replaces the block.
+    ASSERT_EQ(signedStamp({out, "-o", out, "partnerId=6"}, key.password()).exitCode, 0);
+    EXPECT_EQ(parseStampedBlock(testsupport::readFile(out)).settings,
+              (PayloadInfo{{"partnerId", "6"}}));
+    EXPECT_NE(
+        stamp({"--show", out, "--stamp-key", key.publicKey()}).out.find("partnerId=6\n" + signer),
+        std::string::npos);
+    ASSERT_EQ(stamp({out, "-o", out, "partnerId=5"}).exitCode, 0);
+    EXPECT_EQ(testsupport::readFile(out), kStub + "PayloadInfo:partnerId=5;\0\0"s);
+    EXPECT_EQ(stamp({"--show", out, "--stamp-key", key.publicKey()}).out,
+              "partnerId=5\nnot signed; a stub built with this stamp key does not believe it "
+              "(the settings block is not signed) and runs as an unstamped copy\n\n"
+              "installer parameters built by the stub of product wrnkit (WrenKit):\n"
+              "parameter text: (none)\narguments (0):\n");
+
+    // A wrong password writes nothing.
+    const std::string untouched = sandbox.file("untouched");
+    const auto wrong = signedStamp({stub, "-o", untouched, "vid=7"}, "not the password");
+    EXPECT_EQ(wrong.exitCode, 1);
+    EXPECT_NE(wrong.err.find(key.secretKeyFile()), std::string::npos) << wrong.err;
+    EXPECT_FALSE(fs::exists(untouched));
+    EXPECT_EQ(stamp({stub, "-o", untouched, "~signature=x"}).exitCode, 64);
 }
 
 TEST_F(StampTool, IoFailuresNameThePathAndTheReason) {

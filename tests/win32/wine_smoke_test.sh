@@ -6,6 +6,9 @@
 #  - stubs signed once (a test certificate made here), then stamped and
 #    restamped, still verify, and the signed stub starts the installer with
 #    the parameter text of its last stamp;
+#  - given a stamp key, the signed stub believes a settings block signed with
+#    that key inside its certificate table, and runs a copy restamped without
+#    the key with no settings;
 #  - a temporary folder, or a folder holding the stub, whose name has
 #    Cyrillic or accented letters and a blank, under a Russian and an English
 #    locale: the installer downloads there and starts with its parameters;
@@ -229,6 +232,36 @@ run=$(recorded "$records")
 received='  /partnerId=21 /vid=9 /offerUrl="https://example.com/?a=1&b=2" /S /tag="signed"'
 printf '%s' "$received" | cmp -s - "$run.params" ||
     fail "the signed stub's installer received [$(cat "$run.params")], expected [$received]"
+passed=$((passed + 1))
+
+# --- signed settings blocks: a stub given a stamp key believes the block
+# its key signed, inside the signed stub's certificate table, and runs a copy
+# restamped without the key as an unstamped one.
+minisign -G -W -p "$signed/stamp.pub" -s "$signed/stamp.key" >"$signed/stamp.log" 2>&1 ||
+    fail "cannot make the stamp key: $(cat "$signed/stamp.log")"
+stamp_key=$(tail -n 1 "$signed/stamp.pub")
+"$stamp" --sign-key "$signed/stamp.key" "$signed/wrenkit-setup-e2e-signed.exe" \
+    -o "$signed/stamp-signed.exe" partnerId=31 vid=3 </dev/null
+"$stamp" "$signed/stamp-signed.exe" -o "$signed/stamp-unsigned.exe" partnerId=32 vid=4
+for case in "stamp-signed|  /partnerId=31 /vid=3|" \
+    "stamp-unsigned||not believed: the settings block is not signed"; do
+    IFS='|' read -r name expected cause <<<"$case"
+    verify_signature "$signed/$name.exe" ||
+        fail "$name no longer verifies: $(cat "$signed/$name.exe.verify.log")"
+    records="$signed/$name-run"
+    mkdir -p "$records"
+    run_windows "$signed/$name.exe" "https://$HOST:$NGINX_HTTPS_PORT/files/wine-installer.exe?" \
+        "$records" WEBSETUP_E2E_PRODUCT_KEY=wrnkit WEBSETUP_E2E_STAMP_KEY="$stamp_key" \
+        >"$records.log" 2>&1 || fail "$name failed: $(cat "$records.log")"
+    run=$(recorded "$records")
+    [ "$(cat "$run.params")" = "$expected" ] ||
+        fail "$name: the installer received [$(cat "$run.params")], expected [$expected]"
+    if [ -n "$cause" ]; then
+        grep -qF "$cause" "$records.log" || fail "$name does not say why: $(cat "$records.log")"
+    elif grep -q "not believed" "$records.log"; then
+        fail "$name was not believed: $(cat "$records.log")"
+    fi
+done
 passed=$((passed + 1))
 
 # --- names outside ASCII: the user's temporary folder (TEMP and TMP, which

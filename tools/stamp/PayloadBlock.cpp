@@ -1,8 +1,10 @@
 #include "tools/stamp/PayloadBlock.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 #include "app/SettingValue.h"
+#include "app/StampedBlock.h"
 #include "text/TextConversion.h"
 
 namespace {
@@ -21,8 +23,40 @@ bool isUnreserved(unsigned char c) {
 // One item as our writer produces it, or as a stub reads it in full.
 bool isWellFormedItem(std::string_view item) {
     const std::size_t equals = item.find('=');
-    return equals != std::string_view::npos && !keyProblem(item.substr(0, equals)) &&
-           item.find('\0') == std::string_view::npos;
+    if (equals == std::string_view::npos || item.find('\0') != std::string_view::npos) return false;
+    const std::string_view key = item.substr(0, equals);
+    return key == kStampSignatureKey || !keyProblem(key);
+}
+
+std::string payloadItems(const StampSettings& settings) {
+    std::string items(kPayloadMarker);
+    for (const auto& [key, value] : settings) {
+        items.append(key).append("=").append(encodeSettingValue(value)).append(";");
+    }
+    return items;
+}
+
+// The signature item for the text of a minisign signature file.
+std::string signatureItem(std::string_view signatureFile) {
+    std::string_view lines[4];
+    for (std::string_view& line : lines) {
+        const std::size_t end = signatureFile.find('\n');
+        if (end == std::string_view::npos) throw std::runtime_error("the signer gave no signature");
+        line = signatureFile.substr(0, end);
+        signatureFile.remove_prefix(end + 1);
+    }
+    constexpr std::string_view kTrustedPrefix = "trusted comment: ";
+    if (lines[2].substr(0, kTrustedPrefix.size()) != kTrustedPrefix) {
+        throw std::runtime_error("the signer gave no trusted comment");
+    }
+    return std::string(kStampSignatureKey)
+        .append("=")
+        .append(lines[1])
+        .append(":")
+        .append(encodeSettingValue(lines[2].substr(kTrustedPrefix.size())))
+        .append(":")
+        .append(lines[3])
+        .append(";");
 }
 
 }  // namespace
@@ -36,6 +70,7 @@ std::optional<std::string> keyProblem(std::string_view key) {
     if (key.find(kPayloadMarker) != std::string_view::npos) {
         return "the key contains the block marker \"" + std::string(kPayloadMarker) + "\"";
     }
+    if (key == kStampSignatureKey) return "the key is the settings block's signature item";
     return std::nullopt;
 }
 
@@ -65,11 +100,14 @@ std::string encodeSettingValue(std::string_view value) {
 }
 
 std::string makePayloadBlock(const StampSettings& settings) {
-    std::string block(kPayloadMarker);
-    for (const auto& [key, value] : settings) {
-        block.append(key).append("=").append(encodeSettingValue(value)).append(";");
-    }
-    return block.append(kBlockEnd);
+    return payloadItems(settings).append(kBlockEnd);
+}
+
+std::string makeSignedPayloadBlock(
+    const StampSettings& settings,
+    const std::function<std::string(std::string_view signedBytes)>& sign) {
+    const std::string items = payloadItems(settings);
+    return items + signatureItem(sign(items)) + std::string(kBlockEnd);
 }
 
 std::optional<std::size_t> findStampedBlock(std::string_view file) {

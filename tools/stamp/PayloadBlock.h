@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -8,15 +9,23 @@
 #include "app/PayloadInfo.h"
 
 // Writing side of the stamped settings block: "PayloadInfo:", the items
-// "key=value;" and two zero bytes, at the very end of the stamped stub.
+// "key=value;" and two zero bytes, at the very end of the stamped stub. A
+// signed block carries one more item, the signature item, last
+// (app/StampedBlock.h):
+//
+//   PayloadInfo:key=value;...;~signature=SIGNATURE:COMMENT:GLOBAL;\0\0
+//
+// where SIGNATURE, COMMENT and GLOBAL are the second line, the trusted
+// comment (encoded as a setting value) and the fourth line of the minisign
+// signature of everything from the marker up to "~signature".
 
 // Settings to stamp: key and plain UTF-8 value, in the order the stub will
 // see them.
 using StampSettings = std::map<std::string, std::string, PayloadKeyOrder>;
 
-// Why the block cannot carry this key (empty, "=", ";", NUL, white space, or
-// the marker text, which would make the stub start reading inside the key),
-// or std::nullopt when it can.
+// Why the block cannot carry this key (empty, "=", ";", NUL, white space, the
+// marker text, which would make the stub start reading inside the key, or the
+// signature item's key), or std::nullopt when it can.
 std::optional<std::string> keyProblem(std::string_view key);
 
 // Why the block cannot carry this value: only text that is valid UTF-8 comes
@@ -33,6 +42,14 @@ std::string encodeSettingValue(std::string_view value);
 
 // The complete block for the settings: marker, encoded items, two zero bytes.
 std::string makePayloadBlock(const StampSettings& settings);
+
+// The complete signed block: marker, encoded items, the signature item and
+// two zero bytes. sign returns the text of the minisign signature file
+// (prehashed) of the bytes it is given. Throws std::runtime_error when that
+// text is not a signature file of one line each.
+std::string makeSignedPayloadBlock(
+    const StampSettings& settings,
+    const std::function<std::string(std::string_view signedBytes)>& sign);
 
 // Offset of a block in the format above that ends the file exactly (marker,
 // well-formed items, two zero bytes, nothing after them), or std::nullopt.

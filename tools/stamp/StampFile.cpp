@@ -109,13 +109,12 @@ void requireReadable(const std::string& path) {
     if (file.get() < 0) fail("open", path, errno);
 }
 
-void stampFile(const std::string& stubPath, const std::string& outPath,
-               const StampSettings& settings) {
+void stampFile(const std::string& stubPath, const std::string& outPath, std::string_view block) {
     const std::string stub = readWholeFile(stubPath);
     struct stat stubStatus {};
     if (::stat(stubPath.c_str(), &stubStatus) != 0) fail("inspect", stubPath, errno);
 
-    const std::string copy = stampedCopy(stub, makePayloadBlock(settings));
+    const std::string copy = stampedCopy(stub, block);
 
     std::string pattern = folderOf(outPath) + "/." + nameOf(outPath) + ".stamp-XXXXXX";
     FileDescriptor out(::mkostemp(pattern.data(), O_CLOEXEC));
