@@ -64,8 +64,8 @@ TEST(CatalogueBuild, PublishersOwnProductInstallsFromItsHost) {
 
     const std::string build = work.file("build");
     runChecked({CMAKE_COMMAND_PATH, "-S", PROJECT_SOURCE_DIR, "-B", build, "-G",
-                CMAKE_GENERATOR_NAME, "-DCMAKE_CXX_COMPILER=" CXX_COMPILER_PATH,
-                "-DCMAKE_C_COMPILER=" C_COMPILER_PATH, "-DWEBSETUP_BUILD_TESTS=OFF",
+                CMAKE_GENERATOR_NAME, std::string("-DCMAKE_CXX_COMPILER=") + CXX_COMPILER_PATH,
+                std::string("-DCMAKE_C_COMPILER=") + C_COMPILER_PATH, "-DWEBSETUP_BUILD_TESTS=OFF",
                 "-DWEBSETUP_CATALOGUE=" + catalogue, "-DWEBSETUP_PRODUCT_KEY=acmenotes",
                 "-DWEBSETUP_CA_BUNDLE=" + servers.caBundle(),
                 "-DWEBSETUP_PROBE_URL=" + servers.url(Endpoint::Http, "/files/1.bin")});

@@ -320,13 +320,12 @@ TEST_F(SetupEndToEnd, StampKeyBelievesOnlyBlocksItSigned) {
         });
     };
     const auto stubWithBlock = [&](const std::string& block) {
-        const std::string stub = machine.stampedStub({});
+        std::string stub = machine.stampedStub({});
         std::ofstream(stub, std::ios::binary | std::ios::app) << block;
         return stub;
     };
     const auto restamped = [&](std::vector<std::string> arguments) {
-        const std::string stub =
-            machine.sandbox().file("restamped-" + std::to_string(arguments.size()));
+        std::string stub = machine.sandbox().file("restamped-" + std::to_string(arguments.size()));
         arguments.insert(arguments.begin(), STAMP_TOOL_PATH);
         arguments.insert(arguments.end() - 1, {"-o", stub});
         const auto result = testsupport::runProcess(arguments);

@@ -214,9 +214,10 @@ TEST_F(StampTool, SignKeySignsTheBlockAsMinisignDoesAndRestampingReplacesIt) {
     const testsupport::MinisignKey otherKey;
     const auto signedStamp = [&](const std::vector<std::string>& arguments,
                                  const std::string& password) {
-        std::vector<std::string> command{
-            "/bin/sh", "-c",         "printf '%s\\n' \"$0\" | " STAMP_TOOL_PATH " \"$@\"",
-            password,  "--sign-key", key.secretKeyFile()};
+        const std::string script =
+            std::string("printf '%s\\n' \"$0\" | ") + STAMP_TOOL_PATH + " \"$@\"";
+        std::vector<std::string> command{"/bin/sh", "-c",         script,
+                                         password,  "--sign-key", key.secretKeyFile()};
         command.insert(command.end(), arguments.begin(), arguments.end());
         return testsupport::runProcess(command);
     };

@@ -4,27 +4,25 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <exception>
 #include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "tools/common/ToolMain.h"
 #include "tools/publish/OutputFiles.h"
 #include "tools/publish/PublishedInstaller.h"
 #include "tools/publish/ServerConfiguration.h"
 #include "verify/MinisignSecretKey.h"
 #include "verify/MinisignSignature.h"
 #include "verify/PasswordPrompt.h"
-#include "websetup/BuildConfig.h"
 
 namespace {
 
-// As in the other tools: 64 and 65 are sysexits' EX_USAGE and EX_DATAERR.
-constexpr int kDone = 0;
-constexpr int kIoFailure = 1;
-constexpr int kBadUsage = 64;
+using toolmain::kDone;
+using toolmain::kIoFailure;
+// As sysexits' EX_DATAERR.
 constexpr int kUnreadableKey = 65;
 
 constexpr const char kUsage[] =
@@ -57,10 +55,9 @@ constexpr const char kUsage[] =
     "(the two passwords of --generate differing included); 65 SECRET_KEY cannot be\n"
     "read as a key (not a minisign secret key, wrong password, damaged).\n";
 
-int badUsage(const std::string& message) {
-    std::cerr << "websetup-publish: " << message << "\n\n" << kUsage;
-    return kBadUsage;
-}
+constexpr toolmain::Tool kTool{"websetup-publish", kUsage};
+
+int badUsage(const std::string& message) { return toolmain::badUsage(kTool, message); }
 
 bool exists(const std::string& path) {
     struct stat status {};
@@ -119,14 +116,6 @@ int publish(const PublishArguments& arguments) {
 }
 
 int run(const std::vector<std::string>& arguments) {
-    if (arguments.size() == 1 && (arguments[0] == "--help" || arguments[0] == "-h")) {
-        std::cout << kUsage;
-        return kDone;
-    }
-    if (arguments.size() == 1 && arguments[0] == "--version") {
-        std::cout << "websetup-publish " << buildconfig::kVersion << '\n';
-        return kDone;
-    }
     if (!arguments.empty() && arguments[0] == "--generate") {
         if (arguments.size() != 3) return badUsage("--generate takes PUBLIC_FILE SECRET_FILE");
         if (arguments[1] == arguments[2]) return badUsage("the two key files are one file");
@@ -176,11 +165,4 @@ int run(const std::vector<std::string>& arguments) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    try {
-        return run(std::vector<std::string>(argv + 1, argv + argc));
-    } catch (const std::exception& error) {
-        std::cerr << "websetup-publish: " << error.what() << '\n';
-        return kIoFailure;
-    }
-}
+int main(int argc, char** argv) { return toolmain::runTool(kTool, argc, argv, run); }

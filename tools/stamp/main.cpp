@@ -1,13 +1,13 @@
 // websetup-stamp: stamps settings onto a built stub, or shows a stub's
 // settings.
 #include <ctime>
-#include <exception>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "app/SettingKeys.h"
 #include "app/StampedBlock.h"
+#include "tools/common/ToolMain.h"
 #include "tools/stamp/CertificateTable.h"
 #include "tools/stamp/PayloadBlock.h"
 #include "tools/stamp/ShowSettings.h"
@@ -17,15 +17,11 @@
 #include "verify/MinisignSigner.h"
 #include "verify/PasswordPrompt.h"
 #include "verify/StampSignature.h"
-#include "websetup/BuildConfig.h"
 
 namespace {
 
-// Usage errors exit with 64 (sysexits' EX_USAGE) in both tools: websetup-fetch
-// cannot use 2, which is one of the downloader's error codes it exits with.
-constexpr int kDone = 0;
-constexpr int kIoFailure = 1;
-constexpr int kBadUsage = 64;
+using toolmain::kBadUsage;
+using toolmain::kDone;
 constexpr int kUnsuitableStub = 65;
 
 constexpr const char kUsage[] =
@@ -68,10 +64,9 @@ constexpr const char kUsage[] =
     "STUB whose certificate table cannot take the block. Nothing is written\n"
     "unless the status is 0.\n";
 
-int badUsage(const std::string& message) {
-    std::cerr << "websetup-stamp: " << message << "\n\n" << kUsage;
-    return kBadUsage;
-}
+constexpr toolmain::Tool kTool{"websetup-stamp", kUsage};
+
+int badUsage(const std::string& message) { return toolmain::badUsage(kTool, message); }
 
 int refuse(const std::string& key, const std::string& problem) {
     std::cerr << "websetup-stamp: refused key \"" << key << "\": " << problem
@@ -93,7 +88,7 @@ std::string signedBlock(const StampSettings& settings, const std::string& keyPat
         keyPath, [&keyPath] { return readPassword("Password for " + keyPath + ": "); });
     const std::string comment =
         "timestamp:" + std::to_string(std::time(nullptr)) + "\tfile:" + fileName(out);
-    const std::string block = makeSignedPayloadBlock(settings, [&](std::string_view signedBytes) {
+    std::string block = makeSignedPayloadBlock(settings, [&](std::string_view signedBytes) {
         return minisignSignature(key, signedBytes, comment);
     });
     const std::string refusal =
@@ -113,14 +108,6 @@ std::string unknownKeyProblem(const std::string& key) {
 }
 
 int run(const std::vector<std::string>& arguments) {
-    if (arguments.size() == 1 && (arguments[0] == "--help" || arguments[0] == "-h")) {
-        std::cout << kUsage;
-        return kDone;
-    }
-    if (arguments.size() == 1 && arguments[0] == "--version") {
-        std::cout << "websetup-stamp " << buildconfig::kVersion << '\n';
-        return kDone;
-    }
     if (!arguments.empty() && arguments[0] == "--show") {
         if (arguments.size() == 2) {
             std::cout << describeSettings(arguments[1], "");
@@ -190,11 +177,4 @@ int run(const std::vector<std::string>& arguments) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    try {
-        return run(std::vector<std::string>(argv + 1, argv + argc));
-    } catch (const std::exception& error) {
-        std::cerr << "websetup-stamp: " << error.what() << '\n';
-        return kIoFailure;
-    }
-}
+int main(int argc, char** argv) { return toolmain::runTool(kTool, argc, argv, run); }
