@@ -6,7 +6,7 @@
 #
 # Packages are installed without starting their system services: the tests
 # and the demo start nginx and tinyproxy on loopback themselves, and a
-# system-wide nginx on port 80 or tinyproxy on 8888 would be left running for
+# system-wide nginx on port 80, tinyproxy on 8888 or squid on 3128 would be left running for
 # nothing.
 set -euo pipefail
 

@@ -6,15 +6,18 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -530,6 +533,94 @@ TEST_F(SetupEndToEnd, UsesAWorkingProxyAndFallsBackSilentlyFromADeadOne) {
     const auto direct = machine.run(stub, env);
     EXPECT_EQ(machine.installerRuns().size(), 2u) << direct.err;
     EXPECT_EQ(direct.err.find("Error"), std::string::npos) << direct.err;
+}
+
+// The lines squid has logged since `from` bytes, once `ready` holds for them:
+// squid logs a request when it is done, a tunnel when it closes.
+std::string squidLogSince(const TestServers& servers, std::uintmax_t from,
+                          const std::function<bool(const std::string&)>& ready) {
+    std::string lines;
+    testsupport::waitFor(
+        [&] {
+            lines = testsupport::readFile(servers.value("SQUID_ACCESS_LOG")).substr(from);
+            return ready(lines);
+        },
+        std::chrono::seconds(10));
+    return lines;
+}
+
+TEST_F(SetupEndToEnd, CredentialsInTheProxyAddressOpenAProxyThatAsksForThem) {
+    const std::string stub = machine.stampedStub({"vid=1"});
+    const std::string user = servers.value("SQUID_USER");
+    const std::string password = servers.value("SQUID_PASSWORD");
+    std::string encoded;  // as a proxy URL must carry it
+    for (const char c : password) {
+        if (std::isalnum(static_cast<unsigned char>(c))) {
+            encoded += c;
+        } else {
+            encoded += '%' + std::string(1, "0123456789ABCDEF"[(c >> 4) & 0xF]) +
+                       "0123456789ABCDEF"[c & 0xF];
+        }
+    }
+    const std::string squid = "127.0.0.1:" + servers.value("SQUID_PORT");
+    const std::string squidLog = servers.value("SQUID_ACCESS_LOG");
+    const std::string diagnosticLog = machine.sandbox().file("downloader.log");
+    const std::string shortLog = machine.privateFolder() + "/websetup.log";
+    // Plain HTTP, so that squid sees (and logs) every part, not a tunnel.
+    serveInstaller();
+    auto env = environment(servers.url(Endpoint::Http, "/files/" + installerName) + "?");
+    env["WEBSETUP_DOWNLOADER_LOG"] = diagnosticLog;
+    const std::string partLine = "GET " + servers.url(Endpoint::Http, "/files/" + installerName);
+
+    env["http_proxy"] = "http://" + user + ":" + encoded + "@" + squid + "/";
+    std::uintmax_t logStart = fs::file_size(squidLog);
+    const auto withCredentials = machine.run(stub, env);
+    ASSERT_EQ(machine.installerRuns().size(), 1u) << withCredentials.err;
+    // Every part went through squid as the user of the credentials (after
+    // the challenge squid answers first, 407, which it logs too).
+    const auto carriedParts = [&](const std::string& lines) {
+        std::istringstream stream(lines);
+        std::vector<std::string> parts;
+        for (std::string line; std::getline(stream, line);) {
+            if (line.find(partLine) != std::string::npos &&
+                line.find("TCP_DENIED/407") == std::string::npos) {
+                parts.push_back(line);
+            }
+        }
+        return parts;
+    };
+    const std::string carried = squidLogSince(servers, logStart, [&](const std::string& lines) {
+        return carriedParts(lines).size() >= 3;
+    });
+    EXPECT_GE(carriedParts(carried).size(), 3u) << carried;
+    for (const std::string& line : carriedParts(carried)) {
+        EXPECT_NE(line.find(" " + user + " HIER_DIRECT"), std::string::npos) << line;
+    }
+    const std::string logged = testsupport::readFile(shortLog);
+    EXPECT_NE(
+        logged.find("proxy: " + squid + " answered the probe (200, authenticated with Basic)"),
+        std::string::npos)
+        << logged;
+    // The secret stays with the proxy, encoded or not.
+    for (const std::string& text :
+         {withCredentials.err, withCredentials.out, logged, testsupport::readFile(diagnosticLog)}) {
+        EXPECT_EQ(text.find(password), std::string::npos) << text;
+        EXPECT_EQ(text.find(encoded), std::string::npos) << text;
+    }
+
+    // Without them squid refuses the probe, and the stub goes direct as ever.
+    forgetInstallerRuns();
+    env["http_proxy"] = "http://" + squid + "/";
+    logStart = fs::file_size(squidLog);
+    const auto withoutCredentials = machine.run(stub, env);
+    EXPECT_EQ(machine.installerRuns().size(), 1u) << withoutCredentials.err;
+    EXPECT_NE(testsupport::readFile(shortLog).find("proxy: " + squid + " not used"),
+              std::string::npos);
+    const std::string refused = squidLogSince(servers, logStart, [](const std::string& lines) {
+        return lines.find("TCP_DENIED/407") != std::string::npos;
+    });
+    EXPECT_NE(refused.find("TCP_DENIED/407"), std::string::npos) << refused;
+    EXPECT_TRUE(carriedParts(refused).empty()) << refused;
 }
 
 TEST_F(SetupEndToEnd, InstalledReelBoxIsOpenedInsteadOfDownloading) {

@@ -402,6 +402,56 @@ def start_tinyproxy(state, connect_ports):
     raise RuntimeError("tinyproxy does not start; see %s" % d)
 
 
+# --- squid -------------------------------------------------------------------
+
+# The one user of the squid that asks for Basic credentials; the password has
+# characters that a proxy URL must percent-encode.
+SQUID_USER = "websetup"
+SQUID_PASSWORD = "s3cr:et@pw"
+
+SQUID_CONF = """http_port 127.0.0.1:{port}
+pid_filename none
+access_log stdio:{dir}/access.log squid
+cache_log {dir}/cache.log
+cache_store_log none
+cache deny all
+coredump_dir {dir}
+auth_param basic program /usr/lib/squid/basic_ncsa_auth {dir}/htpasswd
+auth_param basic realm websetup
+acl authenticated proxy_auth REQUIRED
+http_access deny !authenticated
+http_access allow all
+shutdown_lifetime 0 seconds
+"""
+
+
+def start_squid(state):
+    """A forward proxy that carries nothing without Basic credentials."""
+    d = os.path.join(state, "squid")
+    os.makedirs(d, exist_ok=True)
+    # squid started as root works as its own user, which writes the logs here.
+    os.chmod(d, 0o777)
+    htpasswd = subprocess.run(["openssl", "passwd", "-apr1", SQUID_PASSWORD], check=True,
+                              stdout=subprocess.PIPE, text=True).stdout.strip()
+    with open(os.path.join(d, "htpasswd"), "w") as f:
+        f.write("%s:%s\n" % (SQUID_USER, htpasswd))
+    os.chmod(os.path.join(d, "htpasswd"), 0o644)
+    for attempt in range(8):
+        port = free_port(False)
+        path = os.path.join(d, "squid.conf")
+        with open(path, "w") as f:
+            f.write(SQUID_CONF.format(port=port, dir=d))
+        # Like tinyproxy, squid changes its credentials and loses the
+        # parent-death signal.
+        process = spawn([sys.executable, os.path.abspath(__file__), "guard", str(os.getpid()),
+                         "squid", "-N", "-f", path], os.path.join(d, "stderr.log"))
+        if wait_until_up(process, [port]):
+            return process, port, os.path.join(d, "access.log")
+        stop_process(process)
+        log("squid did not come up (attempt %d), trying another port" % (attempt + 1))
+    raise RuntimeError("squid does not start; see %s" % d)
+
+
 # --- supervisor --------------------------------------------------------------
 
 def write_env(state, values):
@@ -435,7 +485,7 @@ def supervise(state, lifetime, watch_pid, base_port=0):
         f.write("%d\n" % os.getpid())
 
     started = time.monotonic()
-    nginx = proxy = fault = None
+    nginx = proxy = squid = fault = None
     try:
         certs = make_certificates(state)
         served = make_files(state)
@@ -446,6 +496,7 @@ def supervise(state, lifetime, watch_pid, base_port=0):
         nginx, ports = start_nginx(state, certs, ipv6, base_port)
         proxy, proxy_port, proxy_log = start_tinyproxy(
             state, [ports["https"], ports["h2"], ports["untrusted"], fault.https_port])
+        squid, squid_port, squid_log = start_squid(state)
         nginx_dir = os.path.join(state, "nginx")
         write_env(state, {
             "STATE_DIR": state,
@@ -469,6 +520,10 @@ def supervise(state, lifetime, watch_pid, base_port=0):
             "PROXY_PORT": proxy_port,
             "PROXY_LOG": proxy_log,
             "PROXY_REFUSED_MARKER": PROXY_REFUSED_MARKER,
+            "SQUID_PORT": squid_port,
+            "SQUID_ACCESS_LOG": squid_log,
+            "SQUID_USER": SQUID_USER,
+            "SQUID_PASSWORD": SQUID_PASSWORD,
             "CLOSED_PORT": closed.getsockname()[1],
             "SUPERVISOR_PID": os.getpid(),
         })
@@ -483,15 +538,18 @@ def supervise(state, lifetime, watch_pid, base_port=0):
                 stop["why"] = "nginx exited with %s" % nginx.returncode
             elif proxy.poll() is not None:
                 stop["why"] = "tinyproxy exited with %s" % proxy.returncode
+            elif squid.poll() is not None:
+                stop["why"] = "squid exited with %s" % squid.returncode
         log("stopping: %s" % stop["why"])
     finally:
         try:
             os.remove(os.path.join(state, "servers.env"))
         except FileNotFoundError:
             pass
-        for process in (proxy, nginx):
+        for process in (squid, proxy, nginx):
             if process is not None and process.poll() is None:
                 process.terminate()
+        stop_process(squid)
         stop_process(proxy)
         stop_process(nginx)
         if fault is not None:
