@@ -9,9 +9,10 @@
 
 All servers listen on loopback only. A supervisor process owns them: it
 generates the certificates and served files, runs the fault server in its own
-threads and nginx and tinyproxy as children, writes STATE/servers.env when
-everything answers, and takes everything down when it is told to stop, when its
-lifetime runs out, or when the process that started it (the test run) is gone.
+threads and nginx, tinyproxy, two squids and a Kerberos KDC as children, writes
+STATE/servers.env when everything answers, and takes everything down when it is
+told to stop, when its lifetime runs out, or when the process that started it
+(the test run) is gone.
 """
 
 import argparse
