@@ -218,7 +218,7 @@ ProxySettings SetupFlow::chooseProxy(const std::atomic<bool>& stopFlag) const {
             DownloaderLog::step("proxy: none configured, connecting directly");
             return ProxySettings();
         }
-        const ProxySettings candidate = proxyFromText(wideToUtf8(*configured));
+        ProxySettings candidate = proxyFromText(wideToUtf8(*configured));
         // The body only shows that the proxy carries requests; sendRequest
         // keeps its first few KiB.
         std::ostringstream body;
