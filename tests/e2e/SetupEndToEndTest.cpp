@@ -612,7 +612,8 @@ TEST_F(ProxyAuthentication, CredentialsInTheProxyAddressAnswerBasic) {
     const std::string squid = "127.0.0.1:" + servers.value("SQUID_PORT");
     const std::string log = servers.value("SQUID_ACCESS_LOG");
 
-    const auto run = runThrough("http://" + user + ":" + encoded + "@" + squid + "/", log);
+    const std::string proxyUrl = "http://" + user + ":" + encoded + "@" + squid + "/";
+    const auto run = runThrough(proxyUrl, log);
     expectPartsCarriedAs(log, user);
     const std::string logged = shortLog();
     EXPECT_NE(
@@ -626,10 +627,21 @@ TEST_F(ProxyAuthentication, CredentialsInTheProxyAddressAnswerBasic) {
         EXPECT_EQ(text.find(encoded), std::string::npos) << text;
     }
 
+    // An HTTPS download goes through tunnels, each opened with the credentials.
+    env["WEBSETUP_E2E_DOWNLOAD_HOST"] = serveInstaller();
+    runThrough(proxyUrl, log);
+    const std::string tunnel = "CONNECT 127.0.0.1:" + servers.value("NGINX_HTTPS_PORT");
+    testsupport::waitFor([&] { return !squidCarried(log, logStart, tunnel).empty(); },
+                         std::chrono::seconds(10));
+    EXPECT_FALSE(squidCarried(log, logStart, tunnel).empty());
+    for (const std::string& line : squidCarried(log, logStart, tunnel)) {
+        EXPECT_NE(line.find(" " + user + " HIER_DIRECT"), std::string::npos) << line;
+    }
+
     // Without them squid refuses the probe, and the stub goes direct as ever.
     runThrough("http://" + squid + "/", log);
     EXPECT_NE(shortLog().find("proxy: " + squid + " not used"), std::string::npos);
-    EXPECT_TRUE(squidCarried(log, logStart, partRequest).empty());
+    EXPECT_TRUE(squidCarried(log, logStart, tunnel).empty());
 }
 
 // The realm of the test servers: its user holds a ticket in the cache that
