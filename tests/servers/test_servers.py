@@ -492,7 +492,8 @@ def start_kerberos(state):
         port = free_port(False)
         with open(os.environ["KRB5_CONFIG"], "w") as f:
             f.write("[libdefaults]\n default_realm = %s\n dns_lookup_kdc = false\n"
-                    " dns_lookup_realm = false\n rdns = false\n udp_preference_limit = 1\n"
+                    " dns_lookup_realm = false\n rdns = false\n dns_canonicalize_hostname = false\n"
+                    " udp_preference_limit = 1\n"
                     "[realms]\n %s = {\n  kdc = 127.0.0.1:%d\n }\n"
                     % (KERBEROS_REALM, KERBEROS_REALM, port))
         with open(os.environ["KRB5_KDC_PROFILE"], "w") as f:
