@@ -393,6 +393,32 @@ TEST_F(SingleRequestTest, CredentialsAnswerTheProxysChallengeOnly) {
         }
         EXPECT_EQ(sent, c.sent) << c.name;
     }
+
+    // Offered Digest beside Basic, the credentials go as Digest.
+    const std::string id = FaultServer::uniqueId("digest");
+    fault.setScenario(id, {FaultRule().onHeader("Proxy-Authorization").body("ok"),
+                           FaultRule()
+                               .status(407)
+                               .header("Proxy-Authenticate: Basic realm=\"corp\"")
+                               .header("Proxy-Authenticate: Digest realm=\"corp\", nonce=\"n1\"")});
+    ProxySettings proxy;
+    proxy.mode = 2;
+    proxy.host = "127.0.0.1";
+    proxy.port = servers.value("FAULT_HTTP_PORT");
+    proxy.user = "jo";
+    proxy.password = "secret";
+    std::ostringstream body;
+    std::string errorText;
+    RequestAnswer answer;
+    EXPECT_EQ(sendRequest(fault.url(id, "probe"), {}, proxy, body, errorText, false, {}, &answer),
+              0)
+        << errorText;
+    EXPECT_EQ(answer.proxyAuthScheme, "Digest");
+    const std::vector<RecordedRequest> requests = fault.requests(id);
+    ASSERT_EQ(requests.size(), 2u);
+    const std::string digest = requests[1].header("Proxy-Authorization");
+    EXPECT_EQ(digest.rfind("Digest username=\"jo\"", 0), 0u) << digest;
+    EXPECT_EQ(digest.find("secret"), std::string::npos) << digest;
 }
 
 TEST_F(SingleRequestTest, ConnectionFailuresComeBackAsCurlResults) {
