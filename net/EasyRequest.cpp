@@ -1,6 +1,7 @@
 #include "net/EasyRequest.h"
 
 #include <boost/algorithm/string/predicate.hpp>
+#include <utility>
 
 #include "net/CurlTls.h"
 
@@ -53,21 +54,33 @@ bool buildHeaderLines(const RequestOptions& options, CurlHeaderList& lines) {
            appendHeaderLine(lines, kEmptyExpectLine);
 }
 
+bool usesProxy(const ProxySettings& proxy) { return proxy.mode == 2 && !proxy.host.empty(); }
+
+bool hasCredentials(const ProxySettings& proxy) {
+    return !proxy.user.empty() || !proxy.password.empty();
+}
+
 void applyProxy(OptionSetter& options, const ProxySettings& proxy) {
     // No proxy is an explicit empty one: libcurl would otherwise take one from
     // the environment by itself. The empty no-proxy list keeps the
     // environment's from overriding the decision either way.
     options.set(CURLOPT_NOPROXY, "");
-    if (proxy.mode != 2 || proxy.host.empty()) {
+    if (!usesProxy(proxy)) {
         options.set(CURLOPT_PROXY, "");
         return;
     }
     options.set(CURLOPT_PROXY, (proxy.host + ":" + proxy.port).c_str());
-    // Empty credentials are no credentials: set, they would make libcurl send
-    // "Proxy-Authorization: Basic" with an empty user to every proxy.
-    if (!(proxy.user.empty() && proxy.password.empty())) {
+    const unsigned long schemes = proxyAuthSchemes(proxy);
+    if (schemes == CURLAUTH_NONE) return;
+    options.set(CURLOPT_PROXYAUTH, schemes);
+    if (hasCredentials(proxy)) {
+        // Apart, so that a colon in the user name is no separator.
         options.set(CURLOPT_PROXYUSERNAME, proxy.user.c_str());
         options.set(CURLOPT_PROXYPASSWORD, proxy.password.c_str());
+    } else {
+        // Empty credentials let GSS-API or SSPI answer with the logged-on
+        // user's own, without asking anyone.
+        options.set(CURLOPT_PROXYUSERPWD, ":");
     }
 }
 
@@ -81,6 +94,47 @@ void applyProtocols(OptionSetter& options, const std::string& url) {
 }
 
 }  // namespace
+
+unsigned long proxyAuthSchemes(const ProxySettings& proxy) {
+    const long features = curl_version_info(CURLVERSION_NOW)->features;
+    const bool negotiate = (features & CURL_VERSION_SPNEGO) != 0;
+    const bool ntlm = (features & CURL_VERSION_NTLM) != 0;
+    // Only SSPI can answer NTLM for the logged-on user, and only SSPI takes
+    // given credentials for Negotiate: GSS-API uses the user's ticket alone,
+    // and would fail without one where Basic or Digest would have done.
+    const bool sspi = (features & CURL_VERSION_SSPI) != 0;
+    unsigned long schemes = CURLAUTH_NONE;
+    if (hasCredentials(proxy)) {
+        schemes = CURLAUTH_BASIC | CURLAUTH_DIGEST;
+        if (ntlm) schemes |= CURLAUTH_NTLM;
+        if (negotiate && sspi) schemes |= CURLAUTH_NEGOTIATE;
+        return schemes;
+    }
+    if (negotiate) schemes |= CURLAUTH_NEGOTIATE;
+    if (ntlm && sspi) schemes |= CURLAUTH_NTLM;
+    // libcurl sends a lone scheme before the proxy asks for it; with ONLY it
+    // waits for the challenge, so a proxy that asks for nothing sees the
+    // same requests as without any of this.
+    return schemes == CURLAUTH_NONE ? schemes : schemes | CURLAUTH_ONLY;
+}
+
+std::string proxyAuthSchemeUsed(CURL* handle, const ProxySettings& proxy) {
+    long offered = 0;
+    if (!usesProxy(proxy) ||
+        curl_easy_getinfo(handle, CURLINFO_PROXYAUTH_AVAIL, &offered) != CURLE_OK) {
+        return std::string();
+    }
+    const unsigned long answerable = static_cast<unsigned long>(offered) & proxyAuthSchemes(proxy);
+    // libcurl answers with the strongest scheme both sides have.
+    for (const auto& [scheme, name] :
+         {std::pair<unsigned long, const char*>{CURLAUTH_NEGOTIATE, "Negotiate"},
+          {CURLAUTH_NTLM, "NTLM"},
+          {CURLAUTH_DIGEST, "Digest"},
+          {CURLAUTH_BASIC, "Basic"}}) {
+        if ((answerable & scheme) != 0) return name;
+    }
+    return std::string();
+}
 
 CURLcode EasyRequest::build(const RequestOptions& options) {
     reset();

@@ -68,6 +68,18 @@ struct RequestOptions {
     char* errorBuffer = nullptr;
 };
 
+// The proxy authentication schemes (CURLOPT_PROXYAUTH) a request offers
+// through `proxy`, by what this libcurl can do: with credentials Basic,
+// Digest and NTLM; without, Negotiate (and NTLM under SSPI) with the logged-on
+// user's own. CURLAUTH_NONE when there is nothing to offer.
+unsigned long proxyAuthSchemes(const ProxySettings& proxy);
+
+// After a request through `proxy`: the name of the scheme ("Basic",
+// "Negotiate", ...) with which libcurl answered the proxy's last challenge;
+// empty when the proxy asked for none this request could answer. Whether the
+// answer was accepted is the final status's business.
+std::string proxyAuthSchemeUsed(CURL* handle, const ProxySettings& proxy);
+
 // One libcurl easy handle set up from a RequestOptions, with the header list
 // it points at. The thread that drives the handle owns it.
 class EasyRequest {

@@ -44,7 +44,7 @@ std::size_t writeBoundedBody(char* data, std::size_t size, std::size_t count, vo
 
 // Runs one request; `errorText` is set on failure and emptied on success.
 CURLcode perform(RequestOptions options, const DownloaderUserPData& record, const BoundedBody* body,
-                 std::string& errorText) {
+                 std::string& errorText, std::string* proxyAuthScheme = nullptr) {
     std::array<char, CURL_ERROR_SIZE> errorBuffer{};
     options.errorBuffer = errorBuffer.data();
     CURLcode result = CURLE_OK;
@@ -53,6 +53,9 @@ CURLcode perform(RequestOptions options, const DownloaderUserPData& record, cons
         result = request.build(options);
         if (result == CURLE_OK) {
             result = curl_easy_perform(request.get());
+            if (proxyAuthScheme != nullptr) {
+                *proxyAuthScheme = proxyAuthSchemeUsed(request.get(), options.proxy);
+            }
         }
     }
     // Read only after the handle is gone: libcurl writes the buffer until then.
@@ -88,7 +91,7 @@ RequestOptions commonOptions(const std::string& url, const std::vector<std::stri
 
 std::int32_t sendRequest(const std::string& url, const std::vector<std::string>& extraHeaders,
                          ProxySettings proxy, std::ostream& bodyStream, std::string& errorText,
-                         bool headerOnly, const RequestControl& control, int* answerStatus) {
+                         bool headerOnly, const RequestControl& control, RequestAnswer* answer) {
     DownloaderUserPData record;
     BoundedBody body;
     body.stream = &bodyStream;
@@ -98,9 +101,13 @@ std::int32_t sendRequest(const std::string& url, const std::vector<std::string>&
     options.noBody = headerOnly;
     options.bodyCallback = &writeBoundedBody;
     options.bodyData = &body;
-    const CURLcode result = perform(options, record, &body, errorText);
+    std::string proxyAuthScheme;
+    const CURLcode result = perform(options, record, &body, errorText, &proxyAuthScheme);
     const int status = result == CURLE_OK ? finalStatus(record.headers) : 0;
-    if (answerStatus != nullptr) *answerStatus = status;
+    if (answer != nullptr) {
+        answer->status = status;
+        answer->proxyAuthScheme = std::move(proxyAuthScheme);
+    }
     if (status >= kFirstErrorStatus) {
         errorText = "the answer's status is " + statusText(record.statusHeader);
         return CURLE_HTTP_RETURNED_ERROR;

@@ -19,6 +19,15 @@ struct RequestControl {
     RequestLimits limits;
 };
 
+// What a caller that judges an answer itself learns of it.
+struct RequestAnswer {
+    // The final answer's status; 0 when none arrived whole.
+    int status = 0;
+    // The scheme with which a proxy's challenge was answered ("Basic",
+    // "Negotiate", ...), empty when there was none; never a credential.
+    std::string proxyAuthScheme;
+};
+
 // The most body bytes sendRequest keeps; reaching it ends the transfer as a
 // success.
 inline constexpr std::size_t kMaxRequestBodyBytes = 4096;
@@ -37,12 +46,13 @@ inline constexpr long kSendRequestTimeoutSeconds = 15;
 // only when proxy.mode is 2 and proxy.host is not empty; otherwise the
 // request goes out directly, whatever the environment's proxy variables say.
 // Connection time-out 15 s, the whole exchange kSendRequestTimeoutSeconds.
-// When `answerStatus` is given it receives the status of the final answer, 0
-// when none arrived whole, for a caller that judges the answer itself.
+// A proxy that asks for credentials gets those of `proxy`, or the logged-on
+// user's (proxyAuthSchemes). When `answer` is given it receives what the
+// caller needs to judge the answer itself.
 std::int32_t sendRequest(const std::string& url, const std::vector<std::string>& extraHeaders,
                          ProxySettings proxy, std::ostream& bodyStream, std::string& errorText,
                          bool headerOnly, const RequestControl& control = RequestControl(),
-                         int* answerStatus = nullptr);
+                         RequestAnswer* answer = nullptr);
 
 // A header-only request (HEAD) on the calling thread, following up to 5
 // redirects (a sixth gives 47). Same header lines and proxy rule as

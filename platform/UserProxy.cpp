@@ -6,16 +6,14 @@
 
 namespace platform {
 
-std::string proxyHostPort(const std::string& value) {
+std::string proxyAddress(const std::string& value) {
     std::string text = value;
     const std::size_t scheme = text.find("://");
     if (scheme != std::string::npos) text.erase(0, scheme + 3);
+    // A "/" in the credentials must be percent-encoded, so the first one
+    // after the scheme ends the address.
     const std::size_t path = text.find('/');
     if (path != std::string::npos) text.erase(path);
-    // Credentials are not part of the per-user setting this stands in for;
-    // the setup flow sends none.
-    const std::size_t credentials = text.rfind('@');
-    if (credentials != std::string::npos) text.erase(0, credentials + 1);
     return text;
 }
 
@@ -24,7 +22,7 @@ std::optional<std::wstring> userProxyString() {
          {"https_proxy", "HTTPS_PROXY", "http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"}) {
         const char* value = std::getenv(name);
         if (value == nullptr || *value == '\0') continue;
-        return utf8ToWide(proxyHostPort(value));
+        return utf8ToWide(proxyAddress(value));
     }
     return std::nullopt;
 }

@@ -5,9 +5,9 @@
 # otherwise it prints the command.
 #
 # Packages are installed without starting their system services: the tests
-# and the demo start nginx and tinyproxy on loopback themselves, and a
-# system-wide nginx on port 80 or tinyproxy on 8888 would be left running for
-# nothing.
+# and the demo start nginx, tinyproxy, squid and a Kerberos KDC on loopback
+# themselves, and a system-wide nginx on port 80, tinyproxy on 8888, squid on
+# 3128 or KDC on 88 would be left running for nothing.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)

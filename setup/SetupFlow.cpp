@@ -96,8 +96,6 @@ FailureCause downloadFailure(Downloader& downloader) {
     }
 }
 
-std::string proxyName(const ProxySettings& proxy) { return proxy.host + ":" + proxy.port; }
-
 // What the size request's answer says, for the short log.
 std::string describeAnswer(const InstallerSource& source, int status, std::int64_t size) {
     std::string text = "size request: " + source.url + " answered " + std::to_string(status) +
@@ -220,32 +218,32 @@ ProxySettings SetupFlow::chooseProxy(const std::atomic<bool>& stopFlag) const {
             DownloaderLog::step("proxy: none configured, connecting directly");
             return ProxySettings();
         }
-        const std::string text = wideToUtf8(*configured);
-        ProxySettings candidate;
-        candidate.mode = 2;
-        const std::size_t colon = text.find(':');
-        candidate.host = text.substr(0, colon);
-        candidate.port = colon == std::string::npos ? std::string() : text.substr(colon + 1);
+        ProxySettings candidate = proxyFromText(wideToUtf8(*configured));
         // The body only shows that the proxy carries requests; sendRequest
         // keeps its first few KiB.
         std::ostringstream body;
         std::string errorText;
         RequestControl control;
         control.stopFlag = &stopFlag;
-        int status = 0;
+        RequestAnswer answer;
         const std::int32_t result =
-            sendRequest(m_config.probeUrl, {}, candidate, body, errorText, false, control, &status);
+            sendRequest(m_config.probeUrl, {}, candidate, body, errorText, false, control, &answer);
         // A proxy that answers carries requests, even when it blocks the
         // probe's site (403) or cannot reach it (5xx): the installer's host
-        // is another. Only a 407 (credentials it did not get) or no whole
-        // answer at all (no connection, a time-out) means it cannot be used.
+        // is another. Only a 407 that survives our answer to its challenge
+        // (credentials it did not get or did not take) or no whole answer at
+        // all (no connection, a time-out) means it cannot be used.
+        const int status = answer.status;
+        const std::string authenticated = answer.proxyAuthScheme.empty()
+                                              ? std::string()
+                                              : ", authenticated with " + answer.proxyAuthScheme;
         if (result == CURLE_OK ||
             (result == CURLE_HTTP_RETURNED_ERROR && status != kProxyAuthenticationRequired)) {
-            DownloaderLog::step("proxy: " + proxyName(candidate) + " answered the probe (" +
-                                std::to_string(status) + "), used");
+            DownloaderLog::step("proxy: " + proxyDisplayName(candidate) + " answered the probe (" +
+                                std::to_string(status) + authenticated + "), used");
             return candidate;
         }
-        DownloaderLog::step("proxy: " + proxyName(candidate) +
+        DownloaderLog::step("proxy: " + proxyDisplayName(candidate) +
                             " not used, connecting directly: " + errorText);
     } catch (...) {
         // The proxy is an optimisation of the user's setup; without it the

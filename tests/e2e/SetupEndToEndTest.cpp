@@ -6,15 +6,18 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -540,6 +543,137 @@ TEST_F(SetupEndToEnd, UsesAWorkingProxyAndFallsBackSilentlyFromADeadOne) {
     const auto direct = machine.run(stub, env);
     EXPECT_EQ(machine.installerRuns().size(), 2u) << direct.err;
     EXPECT_EQ(direct.err.find("Error"), std::string::npos) << direct.err;
+}
+
+// The lines of a squid access log, from `from` bytes on, that carried a
+// request starting with `requestStart` (squid also logs the 407 it answers
+// first to a client that sends its credentials only when asked).
+std::vector<std::string> squidCarried(const std::string& log, std::uintmax_t from,
+                                      const std::string& requestStart) {
+    std::istringstream stream(testsupport::readFile(log).substr(from));
+    std::vector<std::string> carried;
+    for (std::string line; std::getline(stream, line);) {
+        if (line.find(requestStart) != std::string::npos &&
+            line.find("TCP_DENIED/407") == std::string::npos) {
+            carried.push_back(line);
+        }
+    }
+    return carried;
+}
+
+class ProxyAuthentication : public SetupEndToEnd {
+protected:
+    void SetUp() override {
+        SetupEndToEnd::SetUp();
+        stub = machine.stampedStub({"vid=1"});
+        // Plain HTTP, so that squid sees (and logs) every part, not a tunnel.
+        serveInstaller();
+        const std::string address = servers.url(Endpoint::Http, "/files/" + installerName);
+        env = environment(address + "?");
+        env["WEBSETUP_DOWNLOADER_LOG"] = machine.sandbox().file("downloader.log");
+        partRequest = "GET " + address;
+    }
+
+    // Runs the stub through the squid of `log` with `proxyUrl`; expects the
+    // installer started and returns the run.
+    testsupport::ProcessResult runThrough(const std::string& proxyUrl, const std::string& log) {
+        env["http_proxy"] = proxyUrl;
+        logStart = fs::file_size(log);
+        forgetInstallerRuns();
+        auto result = machine.run(stub, env);
+        EXPECT_EQ(machine.installerRuns().size(), 1u) << result.err;
+        return result;
+    }
+
+    // Every part went through squid as `user` (squid logs a request once it
+    // is done, so the lines may come a moment after the stub has ended).
+    void expectPartsCarriedAs(const std::string& log, const std::string& user) const {
+        testsupport::waitFor([&] { return squidCarried(log, logStart, partRequest).size() >= 3; },
+                             std::chrono::seconds(10));
+        const std::vector<std::string> parts = squidCarried(log, logStart, partRequest);
+        EXPECT_GE(parts.size(), 3u);
+        for (const std::string& line : parts) {
+            EXPECT_NE(line.find(" " + user + " HIER_DIRECT"), std::string::npos) << line;
+        }
+    }
+
+    std::string shortLog() const {
+        return testsupport::readFile(machine.privateFolder() + "/websetup.log");
+    }
+
+    std::string stub;
+    std::map<std::string, std::string> env;
+    std::string partRequest;
+    std::uintmax_t logStart = 0;
+};
+
+TEST_F(ProxyAuthentication, CredentialsInTheProxyAddressAnswerBasic) {
+    const std::string user = servers.value("SQUID_USER");
+    const std::string password = servers.value("SQUID_PASSWORD");
+    std::string encoded;  // as a proxy URL must carry it
+    for (const char c : password) {
+        if (std::isalnum(static_cast<unsigned char>(c))) {
+            encoded += c;
+        } else {
+            encoded += '%' + std::string(1, "0123456789ABCDEF"[(c >> 4) & 0xF]) +
+                       "0123456789ABCDEF"[c & 0xF];
+        }
+    }
+    const std::string squid = "127.0.0.1:" + servers.value("SQUID_PORT");
+    const std::string log = servers.value("SQUID_ACCESS_LOG");
+
+    const std::string proxyUrl = "http://" + user + ":" + encoded + "@" + squid + "/";
+    const auto run = runThrough(proxyUrl, log);
+    expectPartsCarriedAs(log, user);
+    const std::string logged = shortLog();
+    EXPECT_NE(
+        logged.find("proxy: " + squid + " answered the probe (200, authenticated with Basic)"),
+        std::string::npos)
+        << logged;
+    // The secret stays with the proxy, encoded or not.
+    for (const std::string& text :
+         {run.err, run.out, logged, testsupport::readFile(env["WEBSETUP_DOWNLOADER_LOG"])}) {
+        EXPECT_EQ(text.find(password), std::string::npos) << text;
+        EXPECT_EQ(text.find(encoded), std::string::npos) << text;
+    }
+
+    // An HTTPS download goes through tunnels, each opened with the credentials.
+    env["WEBSETUP_E2E_DOWNLOAD_HOST"] = serveInstaller();
+    runThrough(proxyUrl, log);
+    const std::string tunnel = "CONNECT 127.0.0.1:" + servers.value("NGINX_HTTPS_PORT");
+    testsupport::waitFor([&] { return !squidCarried(log, logStart, tunnel).empty(); },
+                         std::chrono::seconds(10));
+    EXPECT_FALSE(squidCarried(log, logStart, tunnel).empty());
+    for (const std::string& line : squidCarried(log, logStart, tunnel)) {
+        EXPECT_NE(line.find(" " + user + " HIER_DIRECT"), std::string::npos) << line;
+    }
+
+    // Without them squid refuses the probe, and the stub goes direct as ever.
+    runThrough("http://" + squid + "/", log);
+    EXPECT_NE(shortLog().find("proxy: " + squid + " not used"), std::string::npos);
+    EXPECT_TRUE(squidCarried(log, logStart, tunnel).empty());
+}
+
+// The realm of the test servers: its user holds a ticket in the cache that
+// KRB5CCNAME names, and nobody gives the stub a password.
+TEST_F(ProxyAuthentication, NegotiateUsesTheLoggedOnUsersTicket) {
+    const std::string squid = "localhost:" + servers.value("NEGOTIATE_PROXY_PORT");
+    const std::string log = servers.value("NEGOTIATE_PROXY_LOG");
+    env["KRB5_CONFIG"] = servers.value("KRB5_CONFIG");
+    env["KRB5CCNAME"] = servers.value("KRB5CCNAME");
+
+    runThrough("http://" + squid + "/", log);
+    expectPartsCarriedAs(log, servers.value("KERBEROS_USER"));
+    EXPECT_NE(shortLog().find("proxy: " + squid +
+                              " answered the probe (200, authenticated with Negotiate)"),
+              std::string::npos)
+        << shortLog();
+
+    // A user without a ticket is refused, and the stub goes direct.
+    env["KRB5CCNAME"] = "FILE:" + machine.sandbox().file("no-such-ccache");
+    runThrough("http://" + squid + "/", log);
+    EXPECT_NE(shortLog().find("proxy: " + squid + " not used"), std::string::npos) << shortLog();
+    EXPECT_TRUE(squidCarried(log, logStart, partRequest).empty());
 }
 
 TEST_F(SetupEndToEnd, InstalledReelBoxIsOpenedInsteadOfDownloading) {

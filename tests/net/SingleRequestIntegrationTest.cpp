@@ -338,6 +338,89 @@ TEST_F(SingleRequestTest, ProxyGetsNoCredentialsWhenThereAreNone) {
     EXPECT_EQ(listener.head().find("Proxy-Authorization"), std::string::npos) << listener.head();
 }
 
+// The fault server as a proxy that asks for Basic credentials: what reaches
+// it, and what the caller learns.
+TEST_F(SingleRequestTest, CredentialsAnswerTheProxysChallengeOnly) {
+    const FaultRule challenge =
+        FaultRule().status(407).header("Proxy-Authenticate: Basic realm=\"corp\"").body("log in");
+    const struct {
+        const char* name;
+        bool accepts;  // the proxy takes any credentials
+        const char* user;
+        const char* password;
+        std::int32_t result;
+        int status;
+        const char* scheme;
+        std::vector<std::string> sent;  // Proxy-Authorization of each request
+    } cases[] = {
+        // The user name and password go apart: a colon in either is no
+        // separator.
+        {"accepted", true, "DOM\\jo", "p:w@d", 0, 200, "Basic", {"", "Basic RE9NXGpvOnA6d0Bk"}},
+        {"refused",
+         false,
+         "jo",
+         "wrong",
+         CURLE_HTTP_RETURNED_ERROR,
+         407,
+         "Basic",
+         {"", "Basic am86d3Jvbmc="}},
+        // Nothing to answer Basic with: the 407 stands, and nobody is asked.
+        {"no credentials", true, "", "", CURLE_HTTP_RETURNED_ERROR, 407, "", {""}},
+    };
+    for (const auto& c : cases) {
+        const std::string id = FaultServer::uniqueId("auth");
+        fault.setScenario(
+            id, {c.accepts ? FaultRule().onHeader("Proxy-Authorization").body("ok") : challenge,
+                 challenge});
+        ProxySettings proxy;
+        proxy.mode = 2;
+        proxy.host = "127.0.0.1";
+        proxy.port = servers.value("FAULT_HTTP_PORT");
+        proxy.user = c.user;
+        proxy.password = c.password;
+        std::ostringstream body;
+        std::string errorText;
+        RequestAnswer answer;
+        EXPECT_EQ(
+            sendRequest(fault.url(id, "probe"), {}, proxy, body, errorText, false, {}, &answer),
+            c.result)
+            << c.name << ": " << errorText;
+        EXPECT_EQ(answer.status, c.status) << c.name;
+        EXPECT_EQ(answer.proxyAuthScheme, c.scheme) << c.name;
+        std::vector<std::string> sent;
+        for (const RecordedRequest& request : fault.requests(id)) {
+            sent.push_back(request.header("Proxy-Authorization"));
+        }
+        EXPECT_EQ(sent, c.sent) << c.name;
+    }
+
+    // Offered Digest beside Basic, the credentials go as Digest.
+    const std::string id = FaultServer::uniqueId("digest");
+    fault.setScenario(id, {FaultRule().onHeader("Proxy-Authorization").body("ok"),
+                           FaultRule()
+                               .status(407)
+                               .header("Proxy-Authenticate: Basic realm=\"corp\"")
+                               .header("Proxy-Authenticate: Digest realm=\"corp\", nonce=\"n1\"")});
+    ProxySettings proxy;
+    proxy.mode = 2;
+    proxy.host = "127.0.0.1";
+    proxy.port = servers.value("FAULT_HTTP_PORT");
+    proxy.user = "jo";
+    proxy.password = "secret";
+    std::ostringstream body;
+    std::string errorText;
+    RequestAnswer answer;
+    EXPECT_EQ(sendRequest(fault.url(id, "probe"), {}, proxy, body, errorText, false, {}, &answer),
+              0)
+        << errorText;
+    EXPECT_EQ(answer.proxyAuthScheme, "Digest");
+    const std::vector<RecordedRequest> requests = fault.requests(id);
+    ASSERT_EQ(requests.size(), 2u);
+    const std::string digest = requests[1].header("Proxy-Authorization");
+    EXPECT_EQ(digest.rfind("Digest username=\"jo\"", 0), 0u) << digest;
+    EXPECT_EQ(digest.find("secret"), std::string::npos) << digest;
+}
+
 TEST_F(SingleRequestTest, ConnectionFailuresComeBackAsCurlResults) {
     ProxySettings emptyPort = tinyproxy();
     emptyPort.port.clear();

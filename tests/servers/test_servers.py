@@ -9,9 +9,10 @@
 
 All servers listen on loopback only. A supervisor process owns them: it
 generates the certificates and served files, runs the fault server in its own
-threads and nginx and tinyproxy as children, writes STATE/servers.env when
-everything answers, and takes everything down when it is told to stop, when its
-lifetime runs out, or when the process that started it (the test run) is gone.
+threads and nginx, tinyproxy, two squids and a Kerberos KDC as children, writes
+STATE/servers.env when everything answers, and takes everything down when it is
+told to stop, when its lifetime runs out, or when the process that started it
+(the test run) is gone.
 """
 
 import argparse
@@ -402,6 +403,139 @@ def start_tinyproxy(state, connect_ports):
     raise RuntimeError("tinyproxy does not start; see %s" % d)
 
 
+# --- squid and Kerberos ------------------------------------------------------
+
+# The one user of the squid that asks for Basic credentials; the password has
+# characters that a proxy URL must percent-encode.
+SQUID_USER = "websetup"
+SQUID_PASSWORD = "s3cr:et@pw"
+
+# A realm of the tests' own: its KDC on loopback, the user with a ticket in a
+# credential cache of the state folder, and squid's service key. libcurl asks
+# for HTTP/<the proxy's host name>, so clients name that squid "localhost".
+KERBEROS_REALM = "WEBSETUP.TEST"
+KERBEROS_USER = "alice"
+KERBEROS_SERVICE = "HTTP/localhost"
+# Only kinit uses it, once, when the servers start.
+KERBEROS_PASSWORD = "kerberos-pw"
+
+SQUID_CONF = """http_port 127.0.0.1:{port}
+pid_filename none
+access_log stdio:{dir}/access.log squid
+cache_log {dir}/cache.log
+cache_store_log none
+cache deny all
+coredump_dir {dir}
+{auth}
+acl authenticated proxy_auth REQUIRED
+http_access deny !authenticated
+http_access allow all
+shutdown_lifetime 0 seconds
+"""
+
+
+def start_squid(state, name, auth, prepare):
+    """A forward proxy that carries nothing without credentials: `auth` is its
+    auth_param lines ({dir} is its folder), `prepare(dir)` writes what they
+    need."""
+    d = os.path.join(state, name)
+    os.makedirs(d, exist_ok=True)
+    # squid started as root works as its own user, which writes the logs here.
+    os.chmod(d, 0o777)
+    prepare(d)
+    for attempt in range(8):
+        port = free_port(False)
+        path = os.path.join(d, "squid.conf")
+        with open(path, "w") as f:
+            f.write(SQUID_CONF.format(port=port, dir=d, auth=auth.format(dir=d)))
+        # Like tinyproxy, squid changes its credentials and loses the
+        # parent-death signal.
+        process = spawn([sys.executable, os.path.abspath(__file__), "guard", str(os.getpid()),
+                         "squid", "-N", "-f", path], os.path.join(d, "stderr.log"))
+        if wait_until_up(process, [port]):
+            return process, port, os.path.join(d, "access.log")
+        stop_process(process)
+        log("%s did not come up (attempt %d), trying another port" % (name, attempt + 1))
+    raise RuntimeError("%s does not start; see %s" % (name, d))
+
+
+def write_htpasswd(d):
+    digest = subprocess.run(["openssl", "passwd", "-apr1", SQUID_PASSWORD], check=True,
+                            stdout=subprocess.PIPE, text=True).stdout.strip()
+    path = os.path.join(d, "htpasswd")
+    with open(path, "w") as f:
+        f.write("%s:%s\n" % (SQUID_USER, digest))
+    os.chmod(path, 0o644)
+
+
+def start_basic_squid(state):
+    return start_squid(state, "squid",
+                       "auth_param basic program /usr/lib/squid/basic_ncsa_auth {dir}/htpasswd\n"
+                       "auth_param basic realm websetup", write_htpasswd)
+
+
+def start_kerberos(state):
+    """The realm's KDC, its database made afresh, the user's ticket and the
+    service key. Sets KRB5_CONFIG for this process and its children (squid's
+    helper); returns the KDC process and what clients need."""
+    d = os.path.join(state, "kerberos")
+    if os.path.exists(d):
+        subprocess.run(["rm", "-rf", d], check=True)
+    os.makedirs(d)
+    os.chmod(d, 0o755)
+    os.environ["KRB5_CONFIG"] = os.path.join(d, "krb5.conf")
+    os.environ["KRB5_KDC_PROFILE"] = os.path.join(d, "kdc.conf")
+    # The helper sees each ticket once; a replay cache in /var would be shared.
+    os.environ["KRB5RCACHETYPE"] = "none"
+    quiet = {"check": True, "stdout": subprocess.DEVNULL, "stderr": subprocess.PIPE}
+    for attempt in range(8):
+        port = free_port(False)
+        with open(os.environ["KRB5_CONFIG"], "w") as f:
+            f.write("[libdefaults]\n default_realm = %s\n dns_lookup_kdc = false\n"
+                    " dns_lookup_realm = false\n rdns = false\n dns_canonicalize_hostname = false\n"
+                    " udp_preference_limit = 1\n"
+                    "[realms]\n %s = {\n  kdc = 127.0.0.1:%d\n }\n"
+                    % (KERBEROS_REALM, KERBEROS_REALM, port))
+        with open(os.environ["KRB5_KDC_PROFILE"], "w") as f:
+            f.write("[kdcdefaults]\n kdc_ports = %d\n kdc_tcp_ports = %d\n"
+                    "[realms]\n %s = {\n  database_name = %s/principal\n"
+                    "  key_stash_file = %s/stash\n  acl_file = %s/kadm5.acl\n }\n"
+                    "[logging]\n kdc = FILE:%s/kdc.log\n"
+                    % (port, port, KERBEROS_REALM, d, d, d, d))
+        if attempt == 0:
+            subprocess.run(["kdb5_util", "create", "-s", "-r", KERBEROS_REALM,
+                            "-P", os.urandom(12).hex()], **quiet)
+            keytab = os.path.join(d, "http.keytab")
+            for query in ("addprinc -pw %s %s" % (KERBEROS_PASSWORD, KERBEROS_USER),
+                          "addprinc -randkey " + KERBEROS_SERVICE,
+                          "ktadd -k %s %s" % (keytab, KERBEROS_SERVICE)):
+                subprocess.run(["kadmin.local", "-q", query], **quiet)
+            # squid's helper runs as squid's user.
+            os.chmod(keytab, 0o644)
+        kdc = spawn(["krb5kdc", "-n", "-P", os.path.join(d, "kdc.pid")],
+                    os.path.join(d, "stderr.log"))
+        if wait_until_up(kdc, [port]):
+            break
+        stop_process(kdc)
+        log("krb5kdc did not come up (attempt %d), trying another port" % (attempt + 1))
+    else:
+        raise RuntimeError("krb5kdc does not start; see %s" % d)
+    cache = os.path.join(d, "user.ccache")
+    subprocess.run(["kinit", "-c", "FILE:" + cache, KERBEROS_USER],
+                   input=KERBEROS_PASSWORD + "\n", text=True, check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    return kdc, {"KRB5_CONFIG": os.environ["KRB5_CONFIG"], "KRB5CCNAME": "FILE:" + cache,
+                 "KERBEROS_USER": "%s@%s" % (KERBEROS_USER, KERBEROS_REALM)}
+
+
+def start_negotiate_squid(state):
+    return start_squid(state, "squid-negotiate",
+                       "auth_param negotiate program /usr/lib/squid/negotiate_kerberos_auth"
+                       " -k {dir}/../kerberos/http.keytab -s %s@%s\n"
+                       "auth_param negotiate children 2" % (KERBEROS_SERVICE, KERBEROS_REALM),
+                       lambda _d: None)
+
+
 # --- supervisor --------------------------------------------------------------
 
 def write_env(state, values):
@@ -435,7 +569,7 @@ def supervise(state, lifetime, watch_pid, base_port=0):
         f.write("%d\n" % os.getpid())
 
     started = time.monotonic()
-    nginx = proxy = fault = None
+    nginx = proxy = squid = kdc = negotiate = fault = None
     try:
         certs = make_certificates(state)
         served = make_files(state)
@@ -446,6 +580,9 @@ def supervise(state, lifetime, watch_pid, base_port=0):
         nginx, ports = start_nginx(state, certs, ipv6, base_port)
         proxy, proxy_port, proxy_log = start_tinyproxy(
             state, [ports["https"], ports["h2"], ports["untrusted"], fault.https_port])
+        squid, squid_port, squid_log = start_basic_squid(state)
+        kdc, kerberos = start_kerberos(state)
+        negotiate, negotiate_port, negotiate_log = start_negotiate_squid(state)
         nginx_dir = os.path.join(state, "nginx")
         write_env(state, {
             "STATE_DIR": state,
@@ -469,6 +606,15 @@ def supervise(state, lifetime, watch_pid, base_port=0):
             "PROXY_PORT": proxy_port,
             "PROXY_LOG": proxy_log,
             "PROXY_REFUSED_MARKER": PROXY_REFUSED_MARKER,
+            "SQUID_PORT": squid_port,
+            "SQUID_ACCESS_LOG": squid_log,
+            "SQUID_USER": SQUID_USER,
+            "SQUID_PASSWORD": SQUID_PASSWORD,
+            "NEGOTIATE_PROXY_PORT": negotiate_port,
+            "NEGOTIATE_PROXY_LOG": negotiate_log,
+            "KRB5_CONFIG": kerberos["KRB5_CONFIG"],
+            "KRB5CCNAME": kerberos["KRB5CCNAME"],
+            "KERBEROS_USER": kerberos["KERBEROS_USER"],
             "CLOSED_PORT": closed.getsockname()[1],
             "SUPERVISOR_PID": os.getpid(),
         })
@@ -483,17 +629,23 @@ def supervise(state, lifetime, watch_pid, base_port=0):
                 stop["why"] = "nginx exited with %s" % nginx.returncode
             elif proxy.poll() is not None:
                 stop["why"] = "tinyproxy exited with %s" % proxy.returncode
+            else:
+                for name, process in (("squid", squid), ("krb5kdc", kdc),
+                                      ("negotiating squid", negotiate)):
+                    if process.poll() is not None:
+                        stop["why"] = "%s exited with %s" % (name, process.returncode)
         log("stopping: %s" % stop["why"])
     finally:
         try:
             os.remove(os.path.join(state, "servers.env"))
         except FileNotFoundError:
             pass
-        for process in (proxy, nginx):
+        children = (negotiate, kdc, squid, proxy, nginx)
+        for process in children:
             if process is not None and process.poll() is None:
                 process.terminate()
-        stop_process(proxy)
-        stop_process(nginx)
+        for process in children:
+            stop_process(process)
         if fault is not None:
             fault.stop()
         try:
