@@ -11,13 +11,14 @@
 #include "setup/SetupFlow.h"
 #include "setup/StampedSettings.h"
 #include "setup/StubHelp.h"
+#include "websetup/BuildConfig.h"
 
 namespace {
 
 std::string programName(const char* argument0) {
     const std::string path = argument0 != nullptr ? argument0 : "";
     const std::string name = path.substr(path.find_last_of("/\\") + 1);
-    return name.empty() ? "wrenkit-setup" : name;
+    return name.empty() ? buildconfig::kStubName : name;
 }
 
 }  // namespace
